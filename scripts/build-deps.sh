@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds, for MinGW-w64 x86-64, the libraries Debian ships only for Linux:
+# jansson and uchardet from Debian's source packages, GNU libiconv from the npm
+# package `iconv` (which carries its lib/ sources), and the oneVPL dispatcher
+# (the Media SDK 1.x API) from Debian's orig tarball. Everything lands in
+# build/deps/mingw; a stamp per dependency and version makes reruns instant.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+deps="$root/build/deps"
+prefix="$deps/mingw"
+src="$deps/src"
+stamps="$deps/stamps"
+mkdir -p "$prefix" "$src" "$stamps"
+
+toolchain="$root/cmake/mingw-w64-x86_64.cmake"
+cc=x86_64-w64-mingw32-gcc-posix
+jobs=$(nproc)
+
+JANSSON_VERSION=2.14
+UCHARDET_VERSION=0.0.7
+ICONV_NPM_VERSION=3.0.1
+ONEVPL_VERSION=2023.1.1
+
+stamp_ok() { [ -f "$stamps/$1" ]; }
+stamp_set() { touch "$stamps/$1"; }
+
+cmake_dep() { # name source-dir extra-args...
+  local name=$1 dir=$2; shift 2
+  cmake -S "$dir" -B "$deps/build-$name" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_CROSSCOMPILING_EMULATOR= "$@" >/dev/null
+  cmake --build "$deps/build-$name" -j"$jobs" >/dev/null
+  cmake --install "$deps/build-$name" >/dev/null
+}
+
+# Unpacks a Debian source package (version prefix given) into $src/<name>.
+debian_source() { # package version-prefix
+  local pkg=$1 ver=$2
+  if [ ! -d "$src/$pkg-$ver" ]; then
+    (cd "$src" && apt-get source -qq "$pkg" >/dev/null 2>&1)
+    [ -d "$src/$pkg-$ver" ] || { echo "build-deps: no $pkg $ver source package" >&2; exit 1; }
+  fi
+}
+
+if ! stamp_ok jansson-$JANSSON_VERSION; then
+  echo "build-deps: jansson $JANSSON_VERSION"
+  debian_source jansson $JANSSON_VERSION
+  cmake_dep jansson "$src/jansson-$JANSSON_VERSION" \
+    -DJANSSON_BUILD_SHARED_LIBS=OFF -DJANSSON_EXAMPLES=OFF \
+    -DJANSSON_WITHOUT_TESTS=ON -DJANSSON_BUILD_DOCS=OFF
+  stamp_set jansson-$JANSSON_VERSION
+fi
+
+if ! stamp_ok uchardet-$UCHARDET_VERSION; then
+  echo "build-deps: uchardet $UCHARDET_VERSION"
+  debian_source uchardet $UCHARDET_VERSION
+  cmake_dep uchardet "$src/uchardet-$UCHARDET_VERSION" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_BINARY=OFF -DBUILD_STATIC=ON
+  stamp_set uchardet-$UCHARDET_VERSION
+fi
+
+# GNU libiconv is LGPL: it ships as a replaceable DLL with its licence text.
+if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
+  echo "build-deps: GNU libiconv (npm iconv@$ICONV_NPM_VERSION)"
+  work="$src/iconv-npm-$ICONV_NPM_VERSION"
+  rm -rf "$work" && mkdir -p "$work"
+  (cd "$work" && npm pack --silent "iconv@$ICONV_NPM_VERSION" >/dev/null && tar xzf iconv-*.tgz)
+  pkgdir="$work/package"
+  lib="$pkgdir/deps/libiconv/lib"
+  mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include" "$prefix/share/licenses/libiconv"
+  # WORDS_LITTLEENDIAN: without it "WCHAR_T" and the unmarked UCS/UTF forms
+  # come out big-endian.
+  $cc -O2 -w -shared -static-libgcc -o "$prefix/bin/libiconv-2.dll" \
+    -Wl,--out-implib,"$prefix/lib/libiconv.dll.a" \
+    -DICONV_CONST=const -DENABLE_EXTRA=1 -DWORDS_LITTLEENDIAN=1 -DBUILDING_LIBICONV -DBUILDING_DLL \
+    -I"$pkgdir/support" -I"$lib" -I"$pkgdir/deps/libiconv/include" \
+    "$lib/iconv.c" "$pkgdir/support/localcharset.c"
+  cp "$pkgdir/support/iconv.h" "$prefix/include/iconv.h"
+  cp /usr/share/common-licenses/LGPL-2 "$prefix/share/licenses/libiconv/COPYING.LIB"
+  stamp_set libiconv-npm-$ICONV_NPM_VERSION
+fi
+
+# oneVPL: only the orig tarball is served, so it is checked against the .dsc.
+if ! stamp_ok onevpl-$ONEVPL_VERSION; then
+  echo "build-deps: oneVPL dispatcher $ONEVPL_VERSION"
+  work="$src/onevpl"
+  mkdir -p "$work"
+  (cd "$work" && apt-get source --download-only -qq onevpl >/dev/null 2>&1 || true)
+  orig=$(ls "$work"/onevpl_${ONEVPL_VERSION}*.orig.tar.* 2>/dev/null | head -1)
+  dsc=$(ls "$work"/onevpl_${ONEVPL_VERSION}*.dsc 2>/dev/null | head -1)
+  [ -n "$orig" ] && [ -n "$dsc" ] || { echo "build-deps: oneVPL $ONEVPL_VERSION source not fetched" >&2; exit 1; }
+  want=$(awk '/^Checksums-Sha256:/{on=1;next} /^[^ ]/{on=0} on{print $1, $3}' "$dsc" | awk -v f="$(basename "$orig")" '$2==f{print $1}')
+  have=$(sha256sum "$orig" | cut -d' ' -f1)
+  [ -n "$want" ] && [ "$want" = "$have" ] || { echo "build-deps: $orig: sha256 does not match $dsc" >&2; exit 1; }
+  rm -rf "$work/tree" && mkdir -p "$work/tree"
+  tar xf "$orig" -C "$work/tree" --strip-components=1
+  cmake_dep onevpl "$work/tree" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TOOLS=OFF -DBUILD_PREVIEW=OFF \
+    -DBUILD_EXAMPLES=OFF -DINSTALL_EXAMPLE_CODE=OFF -DBUILD_TESTS=OFF
+  stamp_set onevpl-$ONEVPL_VERSION
+fi

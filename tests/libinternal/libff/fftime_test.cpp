@@ -1,0 +1,115 @@
+// The corrected clock and the calendar helpers.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <time.h>
+
+#include "ff.h"
+#include "fftime_internal.h"
+
+namespace {
+
+// A clock whose counter and tick count the test moves by hand.
+struct FakeClock {
+  static int64_t counter;
+  static uint32_t tick;
+  static int read_counter(int64_t *v) {
+    *v = counter;
+    return 0;
+  }
+  static int frequency(int64_t *v) {
+    *v = 10000000;  // 10 MHz
+    return 0;
+  }
+  static int missing(int64_t *) { return -1; }
+  static uint32_t read_tick() { return tick; }
+};
+int64_t FakeClock::counter;
+uint32_t FakeClock::tick;
+
+class Clock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FakeClock::counter = 5000000000;
+    FakeClock::tick = 0xFFFFFF00u;  // wraps during the test
+    fftime_set_source(&source);
+  }
+  void TearDown() override { fftime_set_source(nullptr); }
+  // Advances both clocks together by ms.
+  static void advance(int ms) {
+    FakeClock::counter += (int64_t)ms * 10000;
+    FakeClock::tick += (uint32_t)ms;
+  }
+  fftime_source source = {FakeClock::read_counter, FakeClock::frequency, FakeClock::read_tick};
+};
+
+TEST_F(Clock, CountsMicrosecondsAcrossTickWrap) {
+  ASSERT_EQ(fftime_init(), 0);
+  EXPECT_EQ(fftime(), 0);
+  advance(1500);
+  EXPECT_EQ(fftime(), 1500000);
+}
+
+TEST_F(Clock, SmallDriftIsLeftAlone) {
+  ASSERT_EQ(fftime_init(), 0);
+  FakeClock::counter += 100 * 10000;  // the counter runs 100 ms ahead
+  EXPECT_EQ(fftime(), 100000);
+}
+
+TEST_F(Clock, ForwardLeapNeverGoesBackAndIsCorrectedForLater) {
+  ASSERT_EQ(fftime_init(), 0);
+  advance(2000);
+  int64_t before = fftime();
+  FakeClock::counter += 10000000;  // a one-second leap, tick count unchanged
+  int64_t at_leap = fftime();
+  EXPECT_GE(at_leap, before);
+  advance(1000);
+  int64_t after = fftime();
+  // Corrected base: one more second of real time reads as about one second.
+  EXPECT_GE(after, at_leap);
+  EXPECT_NEAR(after - before, 1000000, 101000);
+}
+
+TEST_F(Clock, MissingCounterFailsWithoutMessage) {
+  fftime_source broken = {FakeClock::missing, FakeClock::frequency, FakeClock::read_tick};
+  fftime_set_source(&broken);
+  ff_set_msg(nullptr, 0, "untouched");
+  EXPECT_EQ(fftime_init(), -1);
+  EXPECT_STREQ(ff_get_msg(), "untouched");
+  ff_set_msg(nullptr, 0, "");
+}
+
+TEST_F(Clock, InitTwiceKeepsTheStart) {
+  ASSERT_EQ(fftime_init(), 0);
+  advance(10);
+  ASSERT_EQ(fftime_init(), 0);
+  EXPECT_EQ(fftime(), 10000);
+}
+
+TEST(RealClock, RunsForward) {
+  ASSERT_EQ(fftime_init(), 0);
+  int64_t a = fftime();
+  ff_sleep(20000);
+  int64_t b = fftime();
+  EXPECT_GE(b - a, 15000);
+  EXPECT_LT(b - a, 2000000);
+}
+
+TEST(Calendar, UnixTimeIsNow) {
+  int now = ff_unix_time(nullptr);
+  EXPECT_LE(abs(now - (int)time(nullptr)), 2);
+  char *text = ff_unix_time_str(nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_LE(abs(atoi(text) - now), 2);
+  free(text);
+}
+
+TEST(Calendar, GmtimeGivesLocalBreakdown) {
+  time_t t = 86400 * 365;
+  struct tm out;
+  EXPECT_EQ(ff_gmtime(&t, &out), &out);
+  time_t back = mktime(&out);
+  EXPECT_EQ(back, t);
+}
+
+}  // namespace
