@@ -5,3 +5,4 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$here/setup-packages.sh"
 "$here/build-deps.sh"
+"$here/fetch-corpora.sh"
