@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "ff.h"
+#include "ff_calloc_internal.h"
 #include "ff_dir.h"
 
 namespace {
@@ -318,6 +319,36 @@ TEST_F(Dir, FailedOpenReportsAndReleasesTheGlobalLock) {
     ff_global_unlock();
   });
   ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
+  write_file(root + "f.txt", "");
+  ff_dir d;
+  memset(&d, 0, sizeof d);
+  ff_calloc_fail_after(0);  // the pattern block
+  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
+  int prefixes = 0;
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc " + std::to_string(root.size() + 2));
+  EXPECT_EQ(d.hfind, nullptr);
+#ifdef _WIN32
+  // The conversions of the pattern and of the entry's name, then of the file
+  // name and of the mode: each failure passes the converter's message on.
+  for (int skip : {1, 2}) {
+    ff_calloc_fail_after(skip);
+    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
+    EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+    EXPECT_EQ(prefixes, 2);
+    EXPECT_EQ(d.hfind, nullptr);
+  }
+  for (int skip : {0, 1}) {
+    ff_calloc_fail_after(skip);
+    EXPECT_EQ(ff_file_open((root + "f.txt").c_str(), "rb"), nullptr);
+    EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+    EXPECT_EQ(prefixes, 1);
+  }
+#endif
+  ff_calloc_fail_after(-1);
+  EXPECT_EQ(list(root + "*"), (std::multiset<std::string>{"f.txt"}));
 }
 
 TEST_F(Dir, CurrentPathIsTheProgramDirectoryWithItsSeparator) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_calloc_internal.h"
 #include "ff_text.h"
 
 namespace {
@@ -154,6 +155,15 @@ TEST_F(Utf, AllocatingFormsOnEmptyAndOversizedInput) {
   ASSERT_NE(empty16, nullptr);
   EXPECT_EQ(empty16[0], 0);
   ff_free(empty16);
+
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_utf8_to_utf16_2("abc", 3, &len), nullptr);
+  EXPECT_NE(strstr(ff_get_msg(), "): failed to calloc 14"), nullptr) << ff_get_msg();
+  const uint16_t two[] = {'a', 'b'};
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_utf16_to_utf8_2(two, 2, &len), nullptr);
+  EXPECT_NE(strstr(ff_get_msg(), "): failed to calloc 9"), nullptr) << ff_get_msg();
+  ff_calloc_fail_after(-1);
 
   // Areas whose size would not fit an int are refused before reading input.
   len = 7;
