@@ -10,8 +10,10 @@ cmake --build --preset mingw
 mkdir -p dist
 shopt -s nullglob
 shipped=()
-for f in build/mingw/bin/kovarel_tray.exe build/mingw/bin/hwavc_enc.dll; do
+# The tray needs GNU libiconv's DLL beside it; its LGPL text ships with it.
+for f in build/mingw/bin/kovarel_tray.exe build/mingw/bin/hwavc_enc.dll build/mingw/bin/libiconv-2.dll; do
   cp "$f" dist/
   shipped+=("$(basename "$f")")
 done
+cp build/deps/mingw/share/licenses/libiconv/COPYING.LIB dist/libiconv-COPYING.LIB
 echo "main: dist/ holds: ${shipped[*]:-nothing yet}"

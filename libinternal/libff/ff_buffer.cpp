@@ -129,7 +129,9 @@ int ff_buffer_increase_buf(ff_buffer *p, int size) {
 }
 
 int ff_buffer_push(ff_buffer *p, const char *buf, int size) {
-  return append(p, size, [&](char *dst) { memcpy(dst, buf, (size_t)size); });
+  return append(p, size, [&](char *dst) {
+    if (size > 0) memcpy(dst, buf, (size_t)size);  // an empty append may come without bytes
+  });
 }
 
 int ff_buffer_copy(ff_buffer *dst, ff_buffer *src) {

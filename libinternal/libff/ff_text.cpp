@@ -1,10 +1,16 @@
-// Text: UTF-8 <-> UTF-16 conversion.
+// Text: UTF-8 <-> UTF-16 conversion, and decoding of any text to UTF-8 on
+// the uchardet detector and iconv.
 #include "ff_text.h"
 
+#include <iconv.h>
 #include <limits.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <uchardet.h>
 
 #include "ff.h"
+#include "ff_dir.h"
 
 namespace {
 
@@ -156,5 +162,363 @@ char *ff_utf16_to_utf8_2(const uint16_t *in, int in_len, int *out_len2) {
 
 int ff_utf16_swap(uint16_t *in, int in_len) {
   for (int i = 0; i < in_len; i++) in[i] = (uint16_t)((in[i] >> 8) | (in[i] << 8));
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding any text to UTF-8.
+
+namespace {
+
+const uint8_t *bytes_of(ff_buffer *p) { return (const uint8_t *)ff_buffer_data(p); }
+
+// Appends, reporting a buffer that cannot grow instead of losing text.
+int push_or_report(ff_buffer *dst, const char *data, int size, int line) {
+  if (ff_buffer_push(dst, data, size) < 0) {
+    ff_set_msg(kTag, line, "failed to buffer_push %d", size);
+    return -1;
+  }
+  return 0;
+}
+
+// The UTF-16 scan shared by both byte orders: at least one unit in U+0001 to
+// U+00FF, no zero unit, and no surrogate out of order.
+int scan_utf16(const uint8_t *d, int size, bool big_endian) {
+  int ok = 0;
+  bool high_pending = false;
+  for (int i = 0; i + 1 < size; i += 2) {
+    uint8_t low = big_endian ? d[i + 1] : d[i];
+    uint8_t high = big_endian ? d[i] : d[i + 1];
+    if (high == 0) {
+      if (low == 0) return 0;
+      ok = 1;
+    } else if (high >= 0xD8 && high <= 0xDB) {
+      if (high_pending) return 0;
+      high_pending = true;
+    } else if (high >= 0xDC && high <= 0xDF) {
+      if (!high_pending) return 0;
+      high_pending = false;
+    }
+  }
+  return ok;
+}
+
+// UTF-16 in the machine's order at data to UTF-8 appended to dst. The units
+// are read from an aligned copy when the data does not start on a unit.
+int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
+  uint16_t *copy = nullptr;
+  const uint16_t *in = (const uint16_t *)data;
+  if ((uintptr_t)data % alignof(uint16_t) != 0) {
+    copy = (uint16_t *)calloc_terminated(units, 2, __LINE__);
+    if (!copy) return -1;
+    memcpy(copy, data, (size_t)units * 2);
+    in = copy;
+  }
+  int utf8_len = 0;
+  char *utf8 = ff_utf16_to_utf8_2(in, units, &utf8_len);
+  ff_free(copy);
+  if (!utf8) return -1;
+  int rc = 0;
+  if (utf8_len < 1) {
+    ff_set_msg(kTag, __LINE__, "utf-8 empty");
+    rc = -1;
+  } else if (push_or_report(dst, utf8, utf8_len, __LINE__) == 0) {
+    fflog_line("text: to UTF-8: %d OK", utf8_len);
+  } else {
+    rc = -1;
+  }
+  ff_free(utf8);
+  return rc;
+}
+
+// GNU libiconv and glibc decode SHIFT_JIS with 0x5C as a yen sign and 0x7E as
+// an overline, so a Windows path "C:\dir" in Japanese text would lose its
+// backslashes. The Windows superset keeps ASCII and decodes every valid
+// SHIFT_JIS text otherwise the same.
+const char *superset_of(const char *charset) {
+  static const struct {
+    const char *detected, *superset;
+  } kSupersets[] = {{"SHIFT_JIS", "CP932"}};
+  for (const auto &s : kSupersets) {
+    if (strcmp(charset, s.detected) == 0) return s.superset;
+  }
+  return charset;
+}
+
+// Detector names that GNU libiconv does not know, and its name for the same
+// table: glibc's MAC-CYRILLIC is the Mac OS 9 table with Ukrainian letters,
+// which GNU libiconv calls MACUKRAINE (its MACCYRILLIC is the older table).
+// The detector's name is tried first, as glibc knows only that one.
+iconv_t open_iconv(const char *to, const char *from) {
+  static const struct {
+    const char *name, *alias;
+  } kAliases[] = {{"MAC-CENTRALEUROPE", "MACCENTRALEUROPE"}, {"MAC-CYRILLIC", "MACUKRAINE"}};
+  iconv_t cd = iconv_open(to, from);
+  for (const auto &a : kAliases) {
+    if (cd == (iconv_t)-1 && strcmp(from, a.name) == 0) cd = iconv_open(to, a.alias);
+  }
+  return cd;
+}
+
+// glibc declares iconv's input as char **, GNU libiconv as const char **.
+template <typename In>
+size_t call_iconv(size_t (*fn)(iconv_t, In, size_t *, char **, size_t *), iconv_t cd, char **in, size_t *in_left,
+                  char **out, size_t *out_left) {
+  return fn(cd, (In)in, in_left, out, out_left);
+}
+
+// The length of the text up to its first NUL byte, within size.
+int text_len(const char *data, int size) {
+  const char *nul = (const char *)memchr(data, 0, (size_t)size);
+  return nul ? (int)(nul - data) : size;
+}
+
+}  // namespace
+
+int ff_text_file_read(const char *file_name, ff_buffer *dst, int file_size_limit) {
+  FILE *fp = ff_file_open(file_name, "rb");
+  if (!fp) {
+    ff_set_msg(kTag, __LINE__, "failed to open %s", file_name);
+    return -1;
+  }
+  const int kChunk = 4096;
+  char *chunk = (char *)ff_calloc(kChunk);
+  if (!chunk) {
+    ff_set_msg(kTag, __LINE__, "failed to calloc 4096 ");
+    fclose(fp);
+    return -1;
+  }
+  int rc = 0;
+  int64_t file_size = ff_file_size(fp);
+  if (file_size_limit != -1 && file_size > file_size_limit) {
+    ff_set_msg(kTag, __LINE__, "file '%s' size %lld over limit %d", file_name, (long long)file_size,
+               file_size_limit);
+    rc = -1;
+  } else if (file_size == 0) {
+    fflog_line("text: file '%s' empty. size %d", file_name, 0);
+  } else {
+    // Count what this read appends: dst may hold text already.
+    int before = ff_buffer_data_size(dst);
+    size_t n;
+    while ((n = fread(chunk, 1, kChunk, fp)) > 0) {
+      if (ff_buffer_push(dst, chunk, (int)n) < 0) break;  // reported below as a short read
+    }
+    int64_t read_size = (int64_t)ff_buffer_data_size(dst) - before;
+    if (read_size != file_size) {
+      ff_set_msg(kTag, __LINE__, "read size %lld not equlas with file size %lld", (long long)read_size,
+                 (long long)file_size);
+      rc = -1;
+    }
+  }
+  ff_free(chunk);
+  fclose(fp);
+  return rc;
+}
+
+int ff_text_convert_to_utf8(ff_buffer *src, ff_buffer *dst) {
+  int src_size = ff_buffer_data_size(src);
+  char src_enc[FF_TEXT_CHARSET_SIZE];
+  memset(src_enc, 0, sizeof src_enc);
+
+  if (ff_text_is_utf8(src, 1)) {
+    int size = ff_buffer_data_size(src);
+    if (push_or_report(dst, ff_buffer_data(src), size, __LINE__) != 0) return -1;
+    fflog_line("text: from UTF8: %d", size);
+    return 0;
+  }
+  bool little = ff_text_is_utf16le(src, 1) != 0;
+  if (little || ff_text_is_utf16be(src, 1)) {
+    int size = ff_buffer_data_size(src);
+    int units = size / 2;  // an odd last byte is ignored
+    uint8_t *d = (uint8_t *)ff_buffer_data(src);
+    if (little) {
+      int before_zero = 0;
+      while (before_zero < units && (d[2 * before_zero] | d[2 * before_zero + 1]) != 0) before_zero++;
+      fflog_line("text: from UTF-16LE: %d, %d, %d", size, before_zero, units);
+    } else {
+      fflog_line("text: from UTF-16BE: %d, %d", size, units);
+      for (int i = 0; i < units; i++) {
+        uint8_t t = d[2 * i];
+        d[2 * i] = d[2 * i + 1];
+        d[2 * i + 1] = t;
+      }
+    }
+    if (utf16_to_dst(ff_buffer_data(src), units, dst) != 0) {
+      ff_chain_msg(kTag, __LINE__);
+      return -1;
+    }
+    return 0;
+  }
+
+  if (ff_text_detect(src, src_enc) != 0) {
+    ff_chain_msg(kTag, __LINE__);
+    return -1;
+  }
+  if (strcmp(src_enc, FF_TEXT_CHARSET_NONE) == 0) {
+    fflog_line("text: from %s: %d", src_enc, src_size);
+    return push_or_report(dst, ff_buffer_data(src), src_size, __LINE__);
+  }
+  ff_buffer *converted = nullptr;
+  if (ff_text_iconv(src, superset_of(src_enc), &converted, "UTF-8") != 0) {
+    ff_chain_msg(kTag, __LINE__);
+    return -1;
+  }
+  int rc = push_or_report(dst, ff_buffer_data(converted), ff_buffer_data_size(converted), __LINE__);
+  ff_buffer_free(converted);
+  return rc;
+}
+
+int ff_text_is_utf8(ff_buffer *src, int remove_bom) {
+  int size = ff_buffer_data_size(src);
+  const uint8_t *d = bytes_of(src);
+  if (size >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF) {
+    if (remove_bom) {
+      fflog_line("text: remove 3 bytes UTF-8 BOM");
+      ff_buffer_remove(src, 3);
+    }
+    return 1;
+  }
+  if (size == 0) return 0;
+  int sequences = 0;
+  int i = 0;
+  while (i < size) {
+    uint8_t lead = d[i++];
+    int needed;
+    if (lead == 0) return 0;
+    if (lead < 0x80) continue;
+    if (lead <= 0xDF) {
+      needed = 1;  // stray continuation bytes and C0, C1 are let through as leads
+    } else if (lead <= 0xEF) {
+      needed = 2;
+    } else if (lead <= 0xF4) {
+      needed = 3;
+    } else {
+      return 0;
+    }
+    for (; needed > 0 && i < size; needed--, i++) {
+      if ((d[i] & 0xC0) != 0x80) return 0;
+    }
+    if (needed == 0) sequences++;
+  }
+  return sequences > 0 ? 1 : 0;
+}
+
+int ff_text_is_utf16le(ff_buffer *src, int remove_bom) {
+  int size = ff_buffer_data_size(src) & ~1;
+  const uint8_t *d = bytes_of(src);
+  if (size < 2) return 0;
+  if (d[0] == 0xFF && d[1] == 0xFE) {
+    if (size >= 4 && d[2] == 0 && d[3] == 0) return 0;  // the UTF-32LE mark
+    if (remove_bom) {
+      fflog_line("text: remove 2 bytes UTF-16LE BOM");
+      ff_buffer_remove(src, 2);
+    }
+    return 1;
+  }
+  if (d[0] == 0xFE && d[1] == 0xFF) return 0;
+  return scan_utf16(d, size, false);
+}
+
+int ff_text_is_utf16be(ff_buffer *src, int remove_bom) {
+  int size = ff_buffer_data_size(src) & ~1;
+  const uint8_t *d = bytes_of(src);
+  if (size < 2) return 0;
+  if (d[0] == 0xFE && d[1] == 0xFF) {
+    if (remove_bom) ff_buffer_remove(src, 2);
+    return 1;
+  }
+  return scan_utf16(d, size, true);
+}
+
+int ff_text_detect(ff_buffer *src, char *out_charset) {
+  uchardet_t detector = uchardet_new();
+  if (!detector) {
+    ff_set_msg(kTag, __LINE__, "failed to uchardet_new");
+    return -1;
+  }
+  if (uchardet_handle_data(detector, ff_buffer_data(src), (size_t)ff_buffer_data_size(src)) != 0) {
+    ff_set_msg(kTag, __LINE__, "failed to handle data");
+    uchardet_delete(detector);
+    return -1;
+  }
+  uchardet_data_end(detector);
+  const char *name = uchardet_get_charset(detector);
+  snprintf(out_charset, FF_TEXT_CHARSET_SIZE, "%s", name && name[0] ? name : FF_TEXT_CHARSET_NONE);
+  ff_to_upper(out_charset);
+  uchardet_delete(detector);
+  return 0;
+}
+
+int ff_text_iconv(ff_buffer *src, const char *in_charset, ff_buffer **dst, const char *out_charset) {
+  *dst = nullptr;
+  iconv_t cd = open_iconv(out_charset, in_charset);
+  if (cd == (iconv_t)-1) {
+    ff_set_msg(kTag, __LINE__, "failed to open iconv");
+    return -1;
+  }
+  int in_size = ff_buffer_data_size(src);
+  // Four output bytes per input byte: enough for UTF-8 from any charset.
+  char *area = (char *)calloc_terminated((int64_t)in_size * 4, 1, __LINE__);
+  if (!area) {
+    iconv_close(cd);
+    return -1;
+  }
+  fflog_line("text: iconv from %s:%d to:%s", in_charset, in_size, out_charset);
+  char *in = ff_buffer_data(src);
+  size_t in_left = (size_t)in_size;
+  char *out = area;
+  size_t out_left = (size_t)in_size * 4;
+  if (call_iconv(iconv, cd, &in, &in_left, &out, &out_left) == (size_t)-1) {
+    iconv_close(cd);
+    ff_set_msg(kTag, __LINE__, "failed to iconv");
+    ff_free(area);
+    return -1;
+  }
+  int out_size = (int)(out - area);
+  *out = '\0';
+  fflog_line("text: iconv to %s:%d OK.", out_charset, out_size);
+  ff_buffer *result = ff_buffer_new(out_size + 1);
+  int rc = 0;
+  if (!result) {
+    ff_set_msg(kTag, __LINE__, "failed to buffer_new %d", out_size);
+    rc = -1;
+  } else if (push_or_report(result, area, out_size, __LINE__) != 0) {
+    ff_buffer_free(result);
+    rc = -1;
+  } else {
+    *dst = result;
+  }
+  ff_free(area);
+  iconv_close(cd);
+  return rc;
+}
+
+int ff_text_convert_crlf_to_lf(ff_buffer *dst, ff_buffer *src) {
+  while (ff_buffer_data_size(src) > 0) {
+    const char *data = ff_buffer_data(src);
+    // The search ends at a NUL byte: CR LF behind one is copied unchanged.
+    int len = text_len(data, ff_buffer_data_size(src));
+    const char *crlf = nullptr;
+    for (int i = 0; i + 1 < len && !crlf; i++) {
+      if (data[i] == '\r' && data[i + 1] == '\n') crlf = data + i;
+    }
+    int keep = crlf ? (int)(crlf - data) : ff_buffer_data_size(src);
+    int out_size = crlf ? keep + 1 : keep;
+    // Room first, so nothing leaves src that is not in dst.
+    if (ff_buffer_increase_buf(dst, out_size) < 0) {
+      ff_set_msg(kTag, __LINE__, "failed to buffer_push %d", out_size);
+      return -1;
+    }
+    ff_buffer_push(dst, data, keep);
+    if (crlf) ff_buffer_push(dst, "\n", 1);
+    ff_buffer_remove(src, crlf ? keep + 2 : keep);
+  }
+  return 0;
+}
+
+int ff_text_replace(char *text, char from, char to) {
+  for (; *text; text++) {
+    if (*text == from) *text = to;
+  }
   return 0;
 }
