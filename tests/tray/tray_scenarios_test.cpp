@@ -1,0 +1,449 @@
+// End-to-end scenarios of kovarel_tray.exe under Wine: each runs the real tray
+// in a fresh program directory beside a stand-in kovarel.exe and a Notepad
+// recorder, drives it as the shell and a user would, and checks what the stand-in
+// saw, the tray's log, its prompt and its exit code. Every wait is bounded;
+// tear-down leaves no tray, stand-in or recorder running.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tray_driver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kStartMs = 5000;  // for a process or a window to appear
+const int kEndMs = 5000;    // for a process to end once it should
+const char *kQuestion = " Do you want read the log\\?";
+
+std::string program_dir() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string exe(path, n);
+  return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+int count_of(const std::string &text, const std::string &needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+  return n;
+}
+
+// The pid a stand-in logged in its "start" line, or 0.
+DWORD logged_pid(const std::string &stub_log) {
+  std::smatch m;
+  std::string text = read_file(stub_log);
+  return std::regex_search(text, m, std::regex("start ([0-9]+)")) ? (DWORD)std::stoul(m[1]) : 0;
+}
+
+ULONGLONG filetime(const FILETIME &t) { return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime; }
+
+class TrayScenario : public testing::Test {
+ protected:
+  void SetUp() override {
+    quit_stubs = CreateEventA(nullptr, TRUE, FALSE, "kv_stub_quit");
+    close_notepad = CreateEventA(nullptr, TRUE, FALSE, "kv_notepad_close");
+    ResetEvent(quit_stubs);
+    ResetEvent(close_notepad);
+    std::string bin = program_dir();
+    dir = bin + "..\\tray-scenarios\\" + testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    ASSERT_TRUE(fs::create_directories(dir)) << dir;
+    copy(bin + "kovarel_tray.exe", "kovarel_tray.exe");
+    copy(bin + "support\\kovarel.exe", "kovarel.exe");
+    copy(bin + "support\\notepad.exe", "notepad.exe");
+    // The DLLs the tray links, as they ship beside it.
+    for (const fs::directory_entry &entry : fs::directory_iterator(bin)) {
+      if (entry.path().extension() == ".dll") copy(entry.path().string(), entry.path().filename().string().c_str());
+    }
+  }
+
+  void TearDown() override {
+    SetEvent(quit_stubs);
+    SetEvent(close_notepad);
+    if (tray.pi.hProcess) {
+      DWORD code = 0;
+      if (!wait_exit(tray.pi.hProcess, kEndMs, &code)) {
+        ADD_FAILURE() << "the tray is still running; its log:\n" << read_file(dir + "tray_out.txt");
+        TerminateProcess(tray.pi.hProcess, 1);
+      }
+      CloseHandle(tray.pi.hThread);
+      CloseHandle(tray.pi.hProcess);
+    }
+    for (PROCESS_INFORMATION &pi : others) {
+      DWORD code = 0;
+      if (!wait_exit(pi.hProcess, kEndMs, &code)) TerminateProcess(pi.hProcess, 1);
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+    }
+    expect_no_leftovers();
+    CloseHandle(quit_stubs);
+    CloseHandle(close_notepad);
+  }
+
+  void copy(const std::string &from, const char *to) {
+    std::error_code ec;
+    fs::copy_file(from, dir + to, fs::copy_options::overwrite_existing, ec);
+    ASSERT_FALSE(ec) << from << ": " << ec.message();
+  }
+
+  void set_mode(const std::string &mode) { std::ofstream(dir + "stub_mode.txt") << mode << "\n"; }
+
+  void start(const std::string &args = "") {
+    ASSERT_TRUE(start_tray(dir, args, "tray stdin line\n", &tray)) << GetLastError();
+    window = wait_tray_window(tray.pi.dwProcessId, kStartMs);
+    ASSERT_NE(window, nullptr) << "no tray window; log:\n" << log();
+  }
+
+  // Starts a stand-in copy in a subfolder, under the given image name.
+  PROCESS_INFORMATION start_copy(const std::string &sub, const char *image) {
+    fs::create_directories(dir + sub);
+    copy(dir + "kovarel.exe", (sub + "\\" + image).c_str());
+    PROCESS_INFORMATION pi = {};
+    EXPECT_TRUE(start_program(dir + sub + "\\" + image, &pi));
+    EXPECT_TRUE(wait_for_text(dir + sub + "\\stub_log.txt", "stderr", kStartMs));
+    others.push_back(pi);
+    return pi;
+  }
+
+  DWORD wait_tray_exit(int limit_ms = kEndMs) {
+    DWORD code = 0xDEADBEEF;
+    EXPECT_TRUE(wait_exit(tray.pi.hProcess, limit_ms, &code)) << "tray still running; log:\n" << log();
+    return code;
+  }
+
+  // Reads the prompt, checks its whole text and answers it.
+  void answer_prompt(const std::string &message_pattern, int button) {
+    HWND box = wait_message_box(tray.pi.dwProcessId, kEndMs);
+    ASSERT_NE(box, nullptr) << "no prompt; log:\n" << log();
+    // The box exists a moment before its text is filled in.
+    std::string text;
+    for (int waited = 0; waited <= kEndMs && text.empty(); waited += 10) {
+      text = box_text(box);
+      if (text.empty()) Sleep(10);
+    }
+    EXPECT_TRUE(std::regex_match(text, std::regex(message_pattern + kQuestion))) << text;
+    char title[64] = "";
+    GetWindowTextA(box, title, sizeof title);
+    EXPECT_STREQ(title, "Kovarel");
+    press(box, button);
+  }
+
+  void expect_no_prompt() { EXPECT_EQ(wait_message_box(tray.pi.dwProcessId, 0), nullptr); }
+
+  std::string log() { return read_file(dir + "tray_out.txt"); }
+  // Whether the tray logged a line with this text (after its stamp and label).
+  bool logged(const std::string &text) {
+    for (const std::string &line : read_lines(dir + "tray_out.txt")) {
+      if (line.size() >= text.size() + 5 && line.compare(line.size() - text.size() - 5, std::string::npos, "tray " + text) == 0)
+        return true;
+    }
+    return false;
+  }
+  bool wait_logged(const std::string &text, int limit_ms) {
+    for (int waited = 0; waited <= limit_ms; waited += 10) {
+      if (logged(text)) return true;
+      Sleep(10);
+    }
+    return false;
+  }
+  std::string stub_log() { return read_file(dir + "stub_log.txt"); }
+
+  void expect_no_leftovers() {
+    for (const char *image : {"kovarel_tray.exe", "kovarel.exe", "Kovarel.exe", "notepad.exe"}) {
+      bool gone = false;
+      for (int waited = 0; waited <= kEndMs && !gone; waited += 20) {
+        gone = processes_named(image).empty();
+        if (!gone) Sleep(20);
+      }
+      EXPECT_TRUE(gone) << image << " left running";
+      for (DWORD pid : processes_named(image)) {
+        HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        if (p) TerminateProcess(p, 1), CloseHandle(p);
+      }
+    }
+  }
+
+  std::string dir;
+  TrayRun tray = {};
+  HWND window = nullptr;
+  std::vector<PROCESS_INFORMATION> others;
+  HANDLE quit_stubs = nullptr;
+  HANDLE close_notepad = nullptr;
+};
+
+// The server runs hidden with the tray's standard handles and the command line
+// of its quoted name and a blank; the icon's mouse messages and the shell's
+// restart are handled; "Exit" kills the server and ends the tray quietly.
+TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
+  start();
+  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs)) << stub_log();
+  std::string seen = stub_log();
+  EXPECT_NE(seen.find("cmdline [\"kovarel.exe\" ]\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("show 0\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("stdin [tray stdin line]\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("stdout ok\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("stderr ok\n"), std::string::npos) << seen;
+  EXPECT_TRUE(wait_for_text(dir + "tray_out.txt", "stub stdout", kStartMs)) << log();
+  EXPECT_TRUE(wait_for_text(dir + "tray_err.txt", "stub stderr", kStartMs));
+
+  post_mouse(window, WM_LBUTTONUP);
+  post_mouse(window, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(wait_logged("HEY", kEndMs)) << log();
+  EXPECT_TRUE(wait_logged("open console", kEndMs)) << log();
+  PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(wait_for_text(dir + "tray_out.txt", "adding the icon again", kEndMs)) << log();
+
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(), 0u);
+  std::string out = log();
+  EXPECT_TRUE(logged("exit clicked")) << out;
+  EXPECT_TRUE(logged("termainal process kovarel.exe")) << out;
+  size_t last_done = out.rfind("kovarel.exe done");
+  ASSERT_NE(last_done, std::string::npos) << out;
+  EXPECT_EQ(out.substr(last_done, out.find_first_of("\r\n", last_done) - last_done), "kovarel.exe done, exit by tray 9");
+  EXPECT_EQ(count_of(out, "HEY"), 1) << "a button-up must do nothing";
+  EXPECT_EQ(stub_log().find("quit"), std::string::npos) << "the server was killed, not told";
+  // Every log line carries the day, the time to the millisecond and the label.
+  for (const std::string &line : read_lines(dir + "tray_out.txt")) {
+    if (line.rfind("stub ", 0) == 0) continue;
+    EXPECT_TRUE(std::regex_match(line, std::regex("[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} tray .*"))) << line;
+  }
+}
+
+TEST_F(TrayScenario, SecondCopyExitsAndLeavesTheFirstAlone) {
+  start();
+  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs));
+  DWORD server = logged_pid(dir + "stub_log.txt");
+  HANDLE server_process = OpenProcess(SYNCHRONIZE, FALSE, server);
+  ASSERT_NE(server_process, nullptr);
+
+  TrayRun second = {};
+  ASSERT_TRUE(start_tray(dir, "", "", &second));
+  DWORD code = 0xDEADBEEF;
+  EXPECT_TRUE(wait_exit(second.pi.hProcess, kEndMs, &code));
+  EXPECT_EQ(code, 0u);
+  CloseHandle(second.pi.hThread);
+  CloseHandle(second.pi.hProcess);
+  EXPECT_TRUE(is_running(server_process));
+  EXPECT_EQ(count_of(stub_log(), "start "), 1) << stub_log();
+
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(), 0u);
+  CloseHandle(server_process);
+}
+
+// A stale kovarel.exe is killed (exit code 9) before the new server starts; a
+// process whose image name differs only in case is not touched.
+TEST_F(TrayScenario, StaleServerIsKilledOtherCaseIsSpared) {
+  PROCESS_INFORMATION stale = start_copy("stale", "kovarel.exe");
+  PROCESS_INFORMATION other = start_copy("other", "Kovarel.exe");
+  start();
+  DWORD code = 0;
+  ASSERT_TRUE(wait_exit(stale.hProcess, kEndMs, &code));
+  EXPECT_EQ(code, 9u);
+  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs));
+  HANDLE server = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, logged_pid(dir + "stub_log.txt"));
+  ASSERT_NE(server, nullptr);
+  FILETIME created, ended, kernel, user, server_created, unused;
+  ASSERT_TRUE(GetProcessTimes(stale.hProcess, &created, &ended, &kernel, &user));
+  ASSERT_TRUE(GetProcessTimes(server, &server_created, &unused, &kernel, &user));
+  EXPECT_LE(filetime(ended), filetime(server_created));
+  CloseHandle(server);
+  EXPECT_TRUE(is_running(other.hProcess));
+
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(), 0u);
+  EXPECT_TRUE(is_running(other.hProcess));
+}
+
+struct ServerEnd {
+  int server_code;
+  const char *prompt;  // pattern of the message before the question, or NULL
+  int tray_code;
+};
+
+class ServerEnds : public TrayScenario, public testing::WithParamInterface<ServerEnd> {};
+
+TEST_P(ServerEnds, ExitCodeAndPromptFollowTheServer) {
+  ServerEnd end = GetParam();
+  set_mode("exit " + std::to_string(end.server_code) + " 500");
+  start();
+  if (end.prompt) answer_prompt(end.prompt, IDCANCEL);
+  EXPECT_EQ((int)wait_tray_exit(), end.tray_code);
+  if (!end.prompt) expect_no_prompt();
+  std::string out = log();
+  EXPECT_TRUE(logged("OOPS kovarel has been exit")) << out;
+  EXPECT_EQ(end.server_code == 0, logged("kovarel.exe done 0")) << out;
+  EXPECT_EQ(read_file(dir + "notepad_log.txt"), "") << "Cancel must not open the log";
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ServerEnds,
+                         testing::Values(ServerEnd{0, nullptr, 0}, ServerEnd{-2, nullptr, -1},
+                                         ServerEnd{-1, "tray\\([0-9]+\\): Kovarel startup failed\\.", 0},
+                                         ServerEnd{3, "tray\\([0-9]+\\): Kovarel crashed\\.", 0}),
+                         [](const testing::TestParamInfo<ServerEnd> &info) {
+                           int code = info.param.server_code;
+                           return code < 0 ? "Minus" + std::to_string(-code) : std::to_string(code);
+                         });
+
+// OK opens log.txt of the program directory in Notepad, and the tray ends only
+// once Notepad has.
+TEST_F(TrayScenario, OkOpensTheLogAndWaitsForNotepad) {
+  set_mode("exit 3 500");
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  // Wine would run its own notepad over the recorder beside the tray.
+  RegSetValueExA(key, "notepad.exe", 0, REG_SZ, (const BYTE *)"native", 7);
+  start();
+  answer_prompt("tray\\([0-9]+\\): Kovarel crashed\\.", IDOK);
+  ASSERT_TRUE(wait_for_text(dir + "notepad_log.txt", "cwd", kStartMs)) << log();
+  std::vector<std::string> seen = read_lines(dir + "notepad_log.txt");
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_TRUE(std::regex_match(seen[0], std::regex("cmdline \\[.*notepad(\\.exe)?\"? +log\\.txt\\]"))) << seen[0];
+  std::string cwd = dir.substr(0, dir.size() - 1);
+  EXPECT_EQ(fs::equivalent(seen[1].substr(5, seen[1].size() - 6), cwd), true) << seen[1];
+  Sleep(300);
+  EXPECT_TRUE(is_running(tray.pi.hProcess)) << "the tray must wait for Notepad";
+  SetEvent(close_notepad);
+  EXPECT_EQ(wait_tray_exit(), 0u);
+  RegDeleteValueA(key, "notepad.exe");
+  RegCloseKey(key);
+}
+
+TEST_F(TrayScenario, MissingServerIsReported) {
+  ASSERT_TRUE(DeleteFileA((dir + "kovarel.exe").c_str()));
+  ASSERT_TRUE(start_tray(dir, "", "", &tray));
+  answer_prompt("tray\\([0-9]+\\): CreateProcess 'kovarel\\.exe' failed \\(2\\)\\.", IDCANCEL);
+  EXPECT_EQ(wait_tray_exit(), 0u);
+}
+
+// One argument, whatever it says, opens the console about a second after the
+// start; none or two do not.
+TEST_F(TrayScenario, ConsoleOpensAfterASecondWithOneArgumentOnly) {
+  for (const char *args : {"x", "", "a b"}) {
+    SCOPED_TRACE(std::string("args [") + args + "]");
+    DWORD started = GetTickCount();
+    start(args);
+    bool opened = wait_logged("open console", 1600);
+    DWORD after = GetTickCount() - started;
+    EXPECT_EQ(opened, strcmp(args, "x") == 0) << log();
+    if (opened) EXPECT_GE(after, 900u);
+    ASSERT_TRUE(choose_exit(window, kStartMs));
+    EXPECT_EQ(wait_tray_exit(), 0u);
+    CloseHandle(tray.pi.hThread);
+    CloseHandle(tray.pi.hProcess);
+    tray = {};
+  }
+}
+
+// A WM_CLOSE from outside destroys the window; the tray then stops the server,
+// which counts as a crash.
+TEST_F(TrayScenario, OutsideCloseEndsWithTheCrashPrompt) {
+  start();
+  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs));
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  answer_prompt("tray\\([0-9]+\\): Kovarel crashed\\.", IDCANCEL);
+  EXPECT_EQ(wait_tray_exit(), 0u);
+  std::string out = log();
+  EXPECT_TRUE(logged("Got an actual WM_CLOSE Message!  Woo hoo!")) << out;
+  EXPECT_TRUE(logged("DESTROY!!")) << out;
+}
+
+// A server that refuses termination does not hang the tray: clean-up gives up
+// after its limit, says so, and "Exit" still ends quietly with 0.
+TEST_F(TrayScenario, UnstoppableServerDoesNotHangTheExit) {
+  set_mode("unkillable");
+  start();
+  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "deny termination 0", kStartMs)) << stub_log();
+  DWORD server = logged_pid(dir + "stub_log.txt");
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(15000), 0u);
+  EXPECT_TRUE(logged("kovarel.exe could not be stopped")) << log();
+  std::vector<DWORD> running = processes_named("kovarel.exe");
+  EXPECT_EQ(running, std::vector<DWORD>{server});
+}
+
+// The recorder that the console scenarios read: Wine's shell hands each URL to
+// the registered browser.
+TEST(BrowserRecorder, RecordsTheUrlTheShellOpens) {
+  const char *recorder = getenv("KV_BROWSER_RECORDER");
+  const char *record = getenv("KV_BROWSER_LOG");
+  ASSERT_TRUE(recorder && record) << "set by the test's environment";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "Browsers", 0, REG_SZ, (const BYTE *)recorder, (DWORD)strlen(recorder) + 1);
+  RegCloseKey(key);
+  std::string path = std::string("Z:") + record;
+  for (char &c : path) c = c == '/' ? '\\' : c;
+  DeleteFileA(path.c_str());
+  const char *url = "http://127.0.0.1:5566/wscli/general/";
+  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWMAXIMIZED);
+  EXPECT_TRUE(wait_for_text(path, std::string(url) + "\n", 10000)) << read_file(path);
+}
+
+// The resources compiled into the program: the icon group, the manifest and
+// the version record.
+TEST(TrayResources, IconManifestAndVersionAreBuiltIn) {
+  std::string exe = program_dir() + "kovarel_tray.exe";
+  HMODULE tray = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(tray, nullptr);
+
+#pragma pack(push, 2)
+  struct GroupEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bit_count;
+    DWORD bytes;
+    WORD id;
+  };
+#pragma pack(pop)
+  HRSRC group = FindResourceA(tray, MAKEINTRESOURCEA(103), (LPCSTR)RT_GROUP_ICON);
+  ASSERT_NE(group, nullptr);
+  const BYTE *dir = (const BYTE *)LockResource(LoadResource(tray, group));
+  WORD count = *(const WORD *)(dir + 4);
+  ASSERT_EQ(count, 5);
+  const GroupEntry *entries = (const GroupEntry *)(dir + 6);
+  int expected[] = {16, 32, 48, 64, 128};
+  for (int i = 0; i < 5; i++) {
+    EXPECT_EQ(entries[i].width, expected[i]);
+    EXPECT_EQ(entries[i].height, expected[i]);
+    EXPECT_EQ(entries[i].bit_count, 32);
+  }
+
+  HRSRC manifest_res = FindResourceA(tray, MAKEINTRESOURCEA(1), (LPCSTR)RT_MANIFEST);
+  ASSERT_NE(manifest_res, nullptr);
+  std::string manifest((const char *)LockResource(LoadResource(tray, manifest_res)), SizeofResource(tray, manifest_res));
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+  for (const char *os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(manifest.find(os), std::string::npos) << os;
+  FreeLibrary(tray);
+
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()));
+  char *name = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductName", (void **)&name, &length));
+  EXPECT_STREQ(name, "Kovarel Media Server");
+}
+
+}  // namespace
