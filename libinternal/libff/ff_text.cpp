@@ -233,8 +233,9 @@ int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
 
 // GNU libiconv and glibc decode SHIFT_JIS with 0x5C as a yen sign and 0x7E as
 // an overline, so a Windows path "C:\dir" in Japanese text would lose its
-// backslashes. The Windows superset keeps ASCII and decodes every valid
-// SHIFT_JIS text otherwise the same.
+// backslashes. The Windows superset keeps ASCII, reads every SHIFT_JIS
+// sequence, and gives the few symbols whose mappings differ (wave dash, minus,
+// cent sign...) the code points Windows itself gives them.
 const char *superset_of(const char *charset) {
   static const struct {
     const char *detected, *superset;
