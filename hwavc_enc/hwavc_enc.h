@@ -1,0 +1,203 @@
+// Hardware H.264 encoder on Intel Quick Sync through the Media SDK dispatcher.
+//
+// The media server loads this library by name and calls the six exports
+// below. Raw frames (planar YUV 4:2:0) go in, coded H.264 frames come back in
+// submission order once the ring of frames in flight is full; calls without a
+// frame drain the encoder. Every export returns 0 or a negative code; after a
+// failure hwavc_enc_get_msg tells why.
+//
+// The two records below are compiled into the caller: their layouts are fixed
+// (x86-64, little-endian) and checked field by field at the end of this file.
+#ifndef HWAVC_ENC_H
+#define HWAVC_ENC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// HWAVC_ENC_BUILD: compiling the library; HWAVC_ENC_STATIC: linking its
+// objects directly (the library's own tests).
+#if defined(_WIN32) && defined(HWAVC_ENC_BUILD)
+#define HWAVC_ENC_API __declspec(dllexport)
+#elif defined(_WIN32) && defined(HWAVC_ENC_STATIC)
+#define HWAVC_ENC_API
+#elif defined(_WIN32)
+#define HWAVC_ENC_API __declspec(dllimport)
+#else
+#define HWAVC_ENC_API __attribute__((visibility("default")))
+#endif
+
+#if defined(_MSC_VER)
+#define HWAVC_ALIGN16 __declspec(align(16))
+#else
+#define HWAVC_ALIGN16 __attribute__((aligned(16)))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Size of the last-message text and of a buffer for hwavc_enc_get_msg.
+#define HWAVC_ENC_MSG_SIZE 8192
+
+// Raw frames: planar YUV 4:2:0 in three planes. Coded frames: H.264 data.
+#define QUARN_FORMAT_YUV420P 12
+#define QUARN_FORMAT_H264 15
+
+// Coded frame types in quarn_frame.frame_type.
+#define QUARN_FRAME_I 0  // IDR pictures included
+#define QUARN_FRAME_P 1
+#define QUARN_FRAME_B 2
+
+// Codes of hwavc_enc_encode besides the negative Media SDK statuses (which
+// end at -24): see hwavc_enc_encode.
+#define HWAVC_ENC_ERR_SYNC (-100)
+#define HWAVC_ENC_ERR_NO_SYNC_POINT (-101)
+#define HWAVC_ENC_ERR_DATA_LENGTH (-102)
+#define HWAVC_ENC_ERR_NO_SLOT (-103)
+#define HWAVC_ENC_ERR_NO_SURFACE (-200)
+#define HWAVC_ENC_ERR_BAD_FRAME (-300)
+
+// The caller's settings; read only during hwavc_enc_open, strings not kept.
+typedef struct hwavc_enc_settings {
+  const char *profile;  // "baseline", "main" or "high"; others let the encoder choose
+  const char *preset;   // "ultrafast", "veryfast" or "slow"; others: the encoder's default
+  const void *reserved_16;
+  int32_t width;  // pixels
+  int32_t height;
+  int32_t fps_num;  // frame rate fps_num / fps_den, both above 0, 0.5 to 65535 frames/s
+  int32_t fps_den;
+  int32_t reserved_40;
+  int32_t bitrate;  // kbit/s; the encoder runs at 80% of it, CBR
+  uint8_t reserved_48[20];
+  uint16_t buf_num;  // encode operations kept in flight, 1 to 9
+} hwavc_enc_settings;
+
+// One record for raw and coded frames, 192 bytes, 16-byte aligned.
+typedef struct HWAVC_ALIGN16 quarn_frame {
+  int32_t reserved_0;  // written 0
+  int32_t format;      // QUARN_FORMAT_*
+  int32_t frame_type;  // coded frames: QUARN_FRAME_*
+  int32_t reserved_12;
+  int64_t dts;  // in the caller's timestamp unit
+  int64_t pts;
+  uint8_t reserved_32[16];
+  int32_t width;
+  int32_t height;
+  double fps;  // fps_num / fps_den
+  int32_t fps_num;
+  int32_t fps_den;
+  int32_t pixel_format;  // 12 for frames made by the library's raw-frame allocator
+  uint8_t reserved_76[36];
+  int32_t own_data;  // 1: data belongs to the record and is freed with it
+  int32_t reserved_116;
+  uint8_t *data;  // start of the frame's buffer, 16-byte aligned
+  int32_t size;   // bytes in use; coded frames: length of the H.264 data
+  int32_t capacity;
+  uint8_t *plane[3];  // luma, Cb, Cr (raw); data (coded)
+  uint8_t reserved_160[8];
+  int32_t pitch[3];  // bytes per row of each plane
+  int32_t reserved_180;
+  int32_t plane_count;
+  int32_t reserved_188;
+} quarn_frame;
+
+typedef struct hwavc_enc_data hwavc_enc_data;
+
+// Receives one NUL-terminated information line during hwavc_enc_open; the
+// result is ignored. May be null: the library then logs nothing.
+typedef int (*hwavc_enc_log_func)(const char *line);
+
+// Opens a hardware encoder. 0 with the handle in *out; -1 with the reason in
+// the message slot and *out untouched. Only a hardware implementation of the
+// Media SDK is accepted.
+HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings *settings,
+                                 hwavc_enc_log_func log_func);
+
+// Copies `frame` (or, when null, asks the encoder to drain) and submits it
+// without waiting. *out receives a coded frame, the oldest one in flight,
+// once every slot of the ring is busy, or null. A drain call also hands back
+// the oldest frame in flight once the encoder has nothing left, so draining
+// until *out comes back null yields every frame. The coded frame lives in the
+// handle until the next encode or close call.
+//
+// Returns 0, or a negative code with the reason in the message slot:
+//   HWAVC_ENC_ERR_SYNC         waiting for the oldest frame failed; it stays in
+//                              flight and the next call tries again
+//   HWAVC_ENC_ERR_DATA_LENGTH  the oldest frame filled its whole buffer; it
+//                              stays in flight
+//   HWAVC_ENC_ERR_NO_SURFACE   no input surface came free in time
+//   HWAVC_ENC_ERR_BAD_FRAME    the frame does not match the settings (format
+//                              other than 12, another width or height, a null
+//                              plane, a luma pitch below the width or above the
+//                              surface's, or plane 1 not right after the luma
+//                              rows); nothing was copied or submitted
+//   a negative Media SDK status  the encoder refused the frame
+// HWAVC_ENC_ERR_NO_SYNC_POINT and HWAVC_ENC_ERR_NO_SLOT mean a broken ring.
+// After HWAVC_ENC_ERR_NO_SURFACE or an encoder status *out may still hold a
+// frame collected before the failure.
+HWAVC_ENC_API int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out);
+
+// Ends the session and frees everything; -1 for a null handle.
+HWAVC_ENC_API int hwavc_enc_close(hwavc_enc_data *enc);
+
+// The next frame's pts seeds the fallback decoding-timestamp counter again.
+HWAVC_ENC_API int hwavc_enc_reset(hwavc_enc_data *enc);
+
+// Does nothing; returns 0.
+HWAVC_ENC_API int hwavc_enc_done(void *ignored);
+
+// Copies the last failure message into `buf` (HWAVC_ENC_MSG_SIZE bytes) and
+// returns its length.
+HWAVC_ENC_API int hwavc_enc_get_msg(char *buf);
+
+#ifdef __cplusplus
+}  // extern "C"
+
+#define HWAVC_ENC_CHECK_OFFSET(record, field, offset) \
+  static_assert(offsetof(record, field) == (offset), #record "." #field " moved")
+
+static_assert(sizeof(hwavc_enc_settings) == 72, "hwavc_enc_settings size");
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, profile, 0);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, preset, 8);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, reserved_16, 16);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, width, 24);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, height, 28);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, fps_num, 32);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, fps_den, 36);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, reserved_40, 40);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, bitrate, 44);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, reserved_48, 48);
+HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, buf_num, 68);
+
+static_assert(sizeof(quarn_frame) == 192, "quarn_frame size");
+static_assert(alignof(quarn_frame) == 16, "quarn_frame alignment");
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_0, 0);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, format, 4);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, frame_type, 8);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_12, 12);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, dts, 16);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, pts, 24);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_32, 32);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, width, 48);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, height, 52);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, fps, 56);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, fps_num, 64);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, fps_den, 68);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, pixel_format, 72);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_76, 76);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, own_data, 112);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_116, 116);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, data, 120);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, size, 128);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, capacity, 132);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, plane, 136);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_160, 160);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, pitch, 168);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_180, 180);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, plane_count, 184);
+HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_188, 188);
+
+#undef HWAVC_ENC_CHECK_OFFSET
+#endif  // __cplusplus
+
+#endif

@@ -1,0 +1,228 @@
+// The library as its caller sees it: loaded by file name, the six exports found
+// by their plain names, opening through the real dispatcher into the runtime
+// stand-in, and every way opening can fail, with the message each leaves.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "encoder_test_support.h"
+
+using namespace enc_test;
+
+namespace {
+
+class OpenApi : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(lib.load(), ""); }
+  void TearDown() override { lib.unload(); }
+
+  // Opens with `settings`; on failure checks that the handle slot was not
+  // touched and returns the message.
+  std::string open_fails(const hwavc_enc_settings &settings) {
+    hwavc_enc_data *const untouched = (hwavc_enc_data *)&settings;
+    hwavc_enc_data *enc = untouched;
+    EXPECT_EQ(lib.open(&enc, &settings, LogCapture::callback), -1);
+    EXPECT_EQ(enc, untouched);
+    return lib.message();
+  }
+
+  EncoderLibrary lib;
+};
+
+TEST_F(OpenApi, MessageIsEmptyBeforeAnyFailureAndHelpersAnswer) {
+  char buf[HWAVC_ENC_MSG_SIZE];
+  memset(buf, 'x', sizeof buf);
+  EXPECT_EQ(lib.get_msg(buf), 0);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(lib.done(nullptr), 0);
+  EXPECT_EQ(lib.done(buf), 0);
+  EXPECT_EQ(lib.close(nullptr), -1);
+  EXPECT_EQ(lib.get_msg(buf), 0);
+}
+
+TEST_F(OpenApi, OpensThroughTheDispatcherIntoTheStandin) {
+  Standin standin;
+  LogCapture log;
+  hwavc_enc_settings settings = make_settings(1920, 1080);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
+  ASSERT_NE(enc, nullptr);
+  EXPECT_TRUE(standin.reached()) << "the dispatcher loaded another runtime";
+  std::string trace = standin.trace();
+  // The parameters arrived as mapped.
+  EXPECT_NE(trace.find("queryiosurf CodecId=541283905 CodecProfile=100 TargetUsage=4 RateControlMethod=1 "
+                       "TargetKbps=3200 MaxKbps=3200 BRCParamMultiplier=0 GopPicSize=30 GopRefDist=2 GopOptFlag=1 "
+                       "IdrInterval=0 NumSlice=0 EncodedOrder=0 FrameRateExtN=30 FrameRateExtD=1 FourCC=842094158 "
+                       "PicStruct=1 ChromaFormat=1 Width=1920 Height=1088 CropX=0 CropY=0 CropW=1920 CropH=1080 "
+                       "AsyncDepth=4 IOPattern=2"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("encode_init"), std::string::npos);
+  EXPECT_TRUE(log.contains("Intel Media SDK 1.35"));
+  EXPECT_TRUE(log.contains("mode MFX_IMPL_HARDWARE"));
+  EXPECT_TRUE(log.contains("yuv_frame:5 size:3133440"));  // AsyncDepth + 1 surfaces of 1920x1088 NV12
+  EXPECT_TRUE(log.contains("bs_frame:4+1 size:1200000 "));
+  for (const std::string &line : LogCapture::lines) EXPECT_EQ(line.rfind("hwavc_enc(", 0), 0u) << line;
+  EXPECT_EQ(lib.close(enc), 0);
+  EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
+  EXPECT_EQ(lib.message(), "") << "success leaves the slot alone";
+}
+
+TEST_F(OpenApi, EveryHardwareImplementationIsAccepted) {
+  for (int impl : {2, 5, 6, 7}) {
+    Standin standin{{"MFXSTANDIN_IMPL", std::to_string(impl)}};
+    LogCapture log;
+    hwavc_enc_settings settings = make_settings(640, 480);
+    hwavc_enc_data *enc = nullptr;
+    ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << impl << ": " << lib.message();
+    std::string mode = impl == 2 ? "mode MFX_IMPL_HARDWARE" : "mode MFX_IMPL_HARDWARE" + std::to_string(impl - 3);
+    EXPECT_TRUE(log.contains(mode)) << impl;
+    EXPECT_EQ(lib.close(enc), 0);
+  }
+}
+
+// Failures that the stand-in (behind the dispatcher) causes: the text each
+// leaves, with the Media SDK status where there is one.
+struct RuntimeFailure {
+  const char *var;
+  const char *value;
+  const char *message;
+};
+
+TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
+  const RuntimeFailure cases[] = {
+      {"MFXSTANDIN_IMPL", "1", "only software qsv encoder, quit\n"},
+      {"MFXSTANDIN_IMPL", "3", "unknow qsv encoder 3\n"},
+      {"MFXSTANDIN_IMPL", "0x0201", "only software qsv encoder, quit\n"},  // via D3D9: the base type decides
+      {"MFXSTANDIN_SURFACES", "11", "NumFrameSuggested 11 are over of 10\n"},
+      {"MFXSTANDIN_QUERYIOSURF_STATUS", "-15", "failed to query encoding param -15\n"},
+      {"MFXSTANDIN_INIT_STATUS", "-17", "failed to query encoding param -17\n"},
+  };
+  for (const RuntimeFailure &c : cases) {
+    SCOPED_TRACE(std::string(c.var) + "=" + c.value);
+    Standin standin{{c.var, c.value}};
+    hwavc_enc_settings settings = make_settings(1280, 720);
+    std::string msg = open_fails(settings);
+    EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
+    EXPECT_TRUE(standin.reached());
+    EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos) << "the session was not closed";
+  }
+}
+
+TEST_F(OpenApi, SettingsTheEncoderRefusesFailAtQuery) {
+  Standin standin;
+  hwavc_enc_settings settings = make_settings(5000, 720);  // wider than the encoder takes
+  EXPECT_TRUE(is_slot_text(open_fails(settings), "failed to query encoding param -15\n")) << lib.message();
+  EXPECT_TRUE(standin.reached());
+}
+
+TEST_F(OpenApi, TenSurfacesAndPartialAccelerationAreAccepted) {
+  {
+    Standin standin{{"MFXSTANDIN_SURFACES", "10"}};
+    LogCapture log;
+    hwavc_enc_settings settings = make_settings(320, 240);
+    hwavc_enc_data *enc = nullptr;
+    ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
+    EXPECT_TRUE(log.contains("yuv_frame:10 size:115200"));
+    EXPECT_EQ(lib.close(enc), 0);
+  }
+  {
+    Standin standin{{"MFXSTANDIN_INIT_STATUS", "4"}};
+    hwavc_enc_settings settings = make_settings(320, 240);
+    hwavc_enc_data *enc = nullptr;
+    testing::internal::CaptureStdout();
+    int rc = lib.open(&enc, &settings, LogCapture::callback);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(rc, 0) << lib.message();
+    EXPECT_NE(out.find("Encoder will work with partial HW acceleration\n"), std::string::npos) << out;
+    EXPECT_TRUE(standin.reached());
+    EXPECT_EQ(lib.close(enc), 0);
+  }
+}
+
+// Settings that cannot make a working encoder are refused before any session
+// opens.
+struct BadSettings {
+  const char *what;
+  hwavc_enc_settings settings;
+  const char *message;
+};
+
+TEST_F(OpenApi, UnworkableSettingsAreRefusedBeforeTheSessionOpens) {
+  const BadSettings cases[] = {
+      {"buf_num 0", make_settings(640, 480, 30, 1, 4000, 0), "buf_num 0 outside 1..9"},
+      {"buf_num 10", make_settings(640, 480, 30, 1, 4000, 10), "buf_num 10 outside 1..9"},
+      {"fps 0/1", make_settings(640, 480, 0, 1), "frame rate 0/1: numerator and denominator must be above 0"},
+      {"fps 30/0", make_settings(640, 480, 30, 0), "frame rate 30/0: numerator and denominator must be above 0"},
+      {"fps -30/-1", make_settings(640, 480, -30, -1),
+       "frame rate -30/-1: numerator and denominator must be above 0"},
+      {"fps 1/3", make_settings(640, 480, 1, 3), "frame rate 1/3 rounds to 0 frames per second, outside 1..65535"},
+      {"fps 70000", make_settings(640, 480, 70000, 1),
+       "frame rate 70000/1 rounds to 70000 frames per second, outside 1..65535"},
+      {"bitrate -1", make_settings(640, 480, 30, 1, -1), "bitrate -1 kbit/s outside 1..7158278"},
+      {"bitrate 0", make_settings(640, 480, 30, 1, 0), "bitrate 0 kbit/s outside 1..7158278"},
+      {"bitrate over 32-bit slots", make_settings(640, 480, 30, 1, 7158279),
+       "bitrate 7158279 kbit/s outside 1..7158278"},
+      {"width 0", make_settings(0, 480), "picture size 0x480 out of range"},
+      {"height -16", make_settings(640, -16), "picture size 640x-16 out of range"},
+      {"width beyond 16 bits", make_settings(65521, 16), "picture size 65521x16 out of range"},
+      {"frame beyond 32 bits", make_settings(40000, 40000), "picture size 40000x40000 out of range"},
+  };
+  for (const BadSettings &c : cases) {
+    SCOPED_TRACE(c.what);
+    Standin standin;
+    std::string msg = open_fails(c.settings);
+    EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
+    EXPECT_FALSE(standin.reached());
+  }
+  hwavc_enc_settings settings = make_settings(640, 480);
+  EXPECT_EQ(lib.open(nullptr, &settings, LogCapture::callback), -1);
+  EXPECT_NE(lib.message().find("open needs a handle slot and settings"), std::string::npos) << lib.message();
+  hwavc_enc_data *enc = nullptr;
+  EXPECT_EQ(lib.open(&enc, nullptr, LogCapture::callback), -1);
+  EXPECT_EQ(enc, nullptr);
+}
+
+TEST_F(OpenApi, LowestFrameRateAndWithoutLogCallbackStillOpen) {
+  Standin standin;
+  hwavc_enc_settings settings = make_settings(320, 240, 1, 2);  // 0.5 frames per second rounds to 1
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(lib.open(&enc, &settings, nullptr), 0) << lib.message();
+  EXPECT_NE(standin.trace().find("GopPicSize=1 "), std::string::npos);
+  EXPECT_NE(standin.trace().find("FrameRateExtN=5000 FrameRateExtD=10000"), std::string::npos) << standin.trace();
+  EXPECT_EQ(lib.close(enc), 0);
+}
+
+TEST_F(OpenApi, BitratesBeyondSixteenBitsReachTheEncoderWhole) {
+  Standin standin;
+  LogCapture log;
+  hwavc_enc_settings settings = make_settings(1920, 1080, 30, 1, 100000);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
+  EXPECT_NE(standin.trace().find("TargetKbps=40000 MaxKbps=40000 BRCParamMultiplier=2 "), std::string::npos)
+      << standin.trace();
+  EXPECT_TRUE(log.contains("bitrate:80000"));
+  EXPECT_EQ(lib.close(enc), 0);
+}
+
+TEST_F(OpenApi, RepeatedOpenAndCloseKeepsWorking) {
+  Standin standin;
+  hwavc_enc_settings settings = make_settings(1280, 720, 25, 1, 3000, 9);
+#ifdef _WIN32
+  const int rounds = 3;  // each session start costs Wine seconds of Direct3D probing
+#else
+  const int rounds = 20;  // leaks show at exit under LeakSanitizer
+#endif
+  for (int i = 0; i < rounds; i++) {
+    hwavc_enc_data *enc = nullptr;
+    ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << i << ": " << lib.message();
+    ASSERT_EQ(lib.close(enc), 0);
+  }
+  std::string trace = standin.trace();
+  size_t closes = 0;
+  for (size_t at = trace.find("mfx_standin close"); at != std::string::npos; at = trace.find("mfx_standin close", at + 1))
+    closes++;
+  EXPECT_GE(closes, (size_t)rounds);
+}
+
+}  // namespace

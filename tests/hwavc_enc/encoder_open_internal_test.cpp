@@ -1,0 +1,112 @@
+// Opening as the handle sees it: the pools built from the runtime's answer,
+// and every out-of-memory path closing the session and freeing what was made
+// (LeakSanitizer checks the latter at exit).
+#include <gtest/gtest.h>
+
+#include "encoder_test_support.h"
+#include "hwavc_enc_internal.h"
+
+using namespace enc_test;
+
+namespace {
+
+TEST(EncoderOpen, PoolsFollowTheRuntimesAnswerAndTheSettings) {
+  Standin standin;
+  hwavc_enc_settings settings = make_settings(1000, 562, 25, 1, 2000, 3);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  ASSERT_TRUE(standin.reached());
+  EXPECT_EQ(enc->request.NumFrameSuggested, 4);  // AsyncDepth + one frame held for B pictures
+  for (int i = 0; i < HWAVC_MAX_SURFACES; i++) {
+    const hwavc_surface_entry &e = enc->surfaces[i];
+    if (i >= enc->request.NumFrameSuggested) {
+      EXPECT_EQ(e.frame, nullptr);
+      continue;
+    }
+    ASSERT_NE(e.frame, nullptr);
+    EXPECT_EQ(e.frame->width, 1008);
+    EXPECT_EQ(e.frame->height, 576);
+    EXPECT_EQ(e.surface.Data.Pitch, 1008);
+    EXPECT_EQ(e.surface.Data.Y, e.frame->plane[0]);
+    EXPECT_EQ(e.surface.Data.UV, e.frame->plane[1]);
+    EXPECT_EQ(e.surface.Data.Locked, 0);
+    EXPECT_EQ(memcmp(&e.surface.Info, &enc->param.mfx.FrameInfo, sizeof e.surface.Info), 0);
+  }
+  for (int k = 0; k < HWAVC_MAX_BS_SLOTS; k++) {
+    const hwavc_bs_slot &slot = enc->bs_slots[k];
+    if (k > 3) {
+      EXPECT_EQ(slot.rec.data, nullptr);
+      continue;
+    }
+    EXPECT_EQ(slot.sync, nullptr);
+    EXPECT_EQ(slot.rec.format, QUARN_FORMAT_H264);
+    EXPECT_EQ(slot.rec.width, 1000);
+    EXPECT_EQ(slot.rec.height, 562);
+    EXPECT_EQ(slot.rec.fps_num, 25);
+    EXPECT_EQ(slot.rec.fps_den, 1);
+    EXPECT_DOUBLE_EQ(slot.rec.fps, 25.0);
+    EXPECT_EQ(slot.rec.own_data, 0);
+    EXPECT_EQ(slot.rec.capacity, 600000);
+    EXPECT_EQ(slot.rec.size, 600000);
+    EXPECT_EQ(slot.bs.Data, slot.rec.data);
+    EXPECT_EQ(slot.bs.MaxLength, 600000u);
+    EXPECT_EQ(slot.bs.DataLength, 0u);
+  }
+  EXPECT_EQ(enc->bs_head, 0u);
+  EXPECT_EQ(enc->ts_base_set, 0u);
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
+TEST(EncoderOpen, OutOfMemoryAnywhereClosesTheSessionAndFreesEverything) {
+  // Allocations: the handle, then two per surface (record, pixels), then one
+  // per bitstream slot. Four surfaces and four slots here.
+  struct Case {
+    int skip;
+    const char *message;
+  };
+  const Case cases[] = {
+      {0, "failed calloc hwavc_enc_data"},
+      {1, "failed calloc quarn_frame_video_calloc @ 0"},
+      {6, "failed calloc quarn_frame_video_calloc @ 2"},
+      {8, "failed calloc quarn_frame_video_calloc @ 3"},
+      {9, "failed to calloc frame"},
+      {12, "failed to calloc frame"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.skip);
+    Standin standin;
+    hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 3);
+    hwavc_enc_data *enc = nullptr;
+    quarn_calloc_fail_after(c.skip);
+    EXPECT_EQ(hwavc_enc_open(&enc, &settings, nullptr), -1);
+    quarn_calloc_fail_after(-1);
+    EXPECT_EQ(enc, nullptr);
+    char msg[HWAVC_ENC_MSG_SIZE];
+    hwavc_enc_get_msg(msg);
+    EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
+    if (c.skip > 0) EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
+  }
+  // The thirteenth allocation is past the last one: open succeeds.
+  Standin standin;
+  hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 3);
+  hwavc_enc_data *enc = nullptr;
+  quarn_calloc_fail_after(13);
+  EXPECT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  quarn_calloc_fail_after(-1);
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
+TEST(EncoderOpen, LongMessagesStayWithinTheSlot) {
+  std::string huge(3 * HWAVC_ENC_MSG_SIZE, 'm');
+  hwavc_set_msg(__LINE__, "%s", huge.c_str());
+  std::vector<char> buf(HWAVC_ENC_MSG_SIZE + 64, 'x');
+  int n = hwavc_enc_get_msg(buf.data());
+  EXPECT_EQ(n, HWAVC_ENC_MSG_SIZE - 1);
+  EXPECT_EQ(buf[n], '\0');
+  EXPECT_EQ(buf[HWAVC_ENC_MSG_SIZE], 'x');
+  hwavc_set_msg(__LINE__, "%s", "");
+  hwavc_enc_get_msg(buf.data());
+  EXPECT_TRUE(is_slot_text(buf.data(), "")) << buf.data();
+}
+
+}  // namespace
