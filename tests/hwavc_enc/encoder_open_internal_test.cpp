@@ -1,6 +1,6 @@
-// Opening as the handle sees it: the pools built from the runtime's answer,
-// and every out-of-memory path closing the session and freeing what was made
-// (LeakSanitizer checks the latter at exit).
+// The handle from inside: the pools built from the runtime's answer, every
+// out-of-memory path closing the session and freeing what was made
+// (LeakSanitizer checks the latter at exit), and what encoding must not do.
 #include <gtest/gtest.h>
 
 #include "encoder_test_support.h"
@@ -93,6 +93,53 @@ TEST(EncoderOpen, OutOfMemoryAnywhereClosesTheSessionAndFreesEverything) {
   quarn_calloc_fail_after(13);
   EXPECT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
   quarn_calloc_fail_after(-1);
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
+TEST(EncoderEncode, NoFreeSurfaceInTimeGivesItsCodeAfterCollecting) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_HOLD_SURFACES", "1"}};
+  hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 1);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  ASSERT_EQ(enc->request.NumFrameSuggested, 1);
+  TestFrame frame(320, 240);
+  quarn_frame *out = nullptr;
+  EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0);
+  int saved_limit = hwavc_surface_wait_limit_ms;
+  hwavc_surface_wait_limit_ms = 50;
+  frame.get()->pts = 1;
+  EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), HWAVC_ENC_ERR_NO_SURFACE);
+  hwavc_surface_wait_limit_ms = saved_limit;
+  ASSERT_NE(out, nullptr) << "the frame collected before the wait is handed back";
+  EXPECT_EQ(parse_payload(out).index, 0u);
+  char msg[HWAVC_ENC_MSG_SIZE];
+  hwavc_enc_get_msg(msg);
+  EXPECT_TRUE(is_slot_text(msg, "failed to get free surface and timeout 50ms\n")) << msg;
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
+TEST(EncoderEncode, EncodingAndDrainingAllocateNothing) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+  hwavc_enc_settings settings = make_settings(640, 360, 30, 1, 1000, 4);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  TestFrame frame(640, 360);
+  quarn_frame *out = nullptr;
+  quarn_calloc_fail_after(0);  // the library's next allocation would fail
+  int returned = 0;
+  for (int t = 0; t < 40; t++) {
+    frame.paint(t);
+    frame.get()->pts = t;
+    ASSERT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0);
+    returned += out != nullptr;
+  }
+  do {
+    ASSERT_EQ(hwavc_enc_encode(enc, nullptr, &out), 0);
+    returned += out != nullptr;
+  } while (out);
+  EXPECT_EQ(quarn_calloc(1), nullptr) << "an encode call allocated";
+  quarn_calloc_fail_after(-1);
+  EXPECT_EQ(returned, 40);
   EXPECT_EQ(hwavc_enc_close(enc), 0);
 }
 

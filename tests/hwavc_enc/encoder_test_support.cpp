@@ -173,13 +173,15 @@ hwavc_enc_settings make_settings(int width, int height, int fps_num, int fps_den
 }
 
 uint8_t pattern(int plane, int x, int y, int t) {
+  // 8x8 checks drifting left: detail that a picture one pixel off misses.
+  int check = (((x + 2 * t) >> 3) ^ (y >> 3)) & 1;
   if (plane == 0) {
     // Ramps drifting right and down, and a bright square moving diagonally.
     int bx = 40 + 6 * t, by = 30 + 3 * t;
-    if (x >= bx && x < bx + 48 && y >= by && y < by + 48) return 220;
-    return (uint8_t)(16 + (tri(x + 4 * t) + tri(2 * y + 3 * t)) * 219 / 512);
+    if (x >= bx && x < bx + 48 && y >= by && y < by + 48) return 235;
+    return (uint8_t)(16 + 48 * check + (tri(x + 4 * t) + tri(2 * y + 3 * t)) * 171 / 512);
   }
-  if (plane == 1) return (uint8_t)(128 + (tri(2 * x + 2 * t) - 128) / 3);
+  if (plane == 1) return (uint8_t)(100 + 40 * check + (tri(2 * x + 2 * t) - 128) / 4);
   return (uint8_t)(128 + (tri(2 * y - 3 * t) - 128) / 3);
 }
 

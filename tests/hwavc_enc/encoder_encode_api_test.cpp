@@ -1,0 +1,326 @@
+// Encoding through the exports with the synthetic stand-in: the order in
+// which coded frames come back, their types and timestamps, draining, what
+// reaches the encoder's surfaces, and every failure code of an encode call.
+// The same tests run natively and under Wine.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "encoder_test_support.h"
+
+using namespace enc_test;
+
+namespace {
+
+// What one encode call gave back.
+struct Result {
+  int rc;
+  SyntheticPayload payload;  // valid when a frame came back
+  int frame_type = -1;
+  int64_t pts = 0, dts = 0;
+  const quarn_frame *record = nullptr;
+};
+
+class EncodeApi : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(lib.load(), ""); }
+  void TearDown() override {
+    if (enc) EXPECT_EQ(lib.close(enc), 0);
+    lib.unload();
+  }
+
+  void open(int width, int height, int buf_num, int bitrate = 2000) {
+    settings = make_settings(width, height, 30, 1, bitrate, buf_num);
+    ASSERT_EQ(lib.open(&enc, &settings, nullptr), 0) << lib.message();
+    frame.reset(new TestFrame(width, height));
+  }
+
+  // Encodes picture t of the pattern with the given pts, or drains.
+  Result call(int t, int64_t pts) {
+    quarn_frame *in = nullptr;
+    if (t >= 0) {
+      frame->paint(t);
+      frame->get()->pts = pts;
+      in = frame->get();
+    }
+    return collect(lib.encode(enc, in, &out));
+  }
+  Result encode(int t) { return call(t, t); }
+  Result drain() { return call(-1, 0); }
+
+  Result collect(int rc) {
+    Result r;
+    r.rc = rc;
+    if (out) {
+      r.payload = parse_payload(out);
+      r.frame_type = out->frame_type;
+      r.pts = out->pts;
+      r.dts = out->dts;
+      r.record = out;
+    }
+    return r;
+  }
+
+  // Encodes pictures 0..n-1, then drains until nothing comes back; the
+  // frames in the order they came.
+  std::vector<Result> run(int n) {
+    std::vector<Result> got;
+    for (int t = 0; t < n; t++) {
+      Result r = encode(t);
+      EXPECT_EQ(r.rc, 0) << t << ": " << lib.message();
+      if (r.payload.valid) got.push_back(r);
+    }
+    for (int guard = 0; guard < 64; guard++) {
+      Result r = drain();
+      EXPECT_EQ(r.rc, 0) << lib.message();
+      if (!r.payload.valid) break;
+      got.push_back(r);
+    }
+    return got;
+  }
+
+  EncoderLibrary lib;
+  hwavc_enc_settings settings;
+  hwavc_enc_data *enc = nullptr;
+  quarn_frame *out = nullptr;
+  std::unique_ptr<TestFrame> frame;
+};
+
+std::vector<uint32_t> indices(const std::vector<Result> &results) {
+  std::vector<uint32_t> v;
+  for (const Result &r : results) v.push_back(r.payload.index);
+  return v;
+}
+
+TEST_F(EncodeApi, OneSlotHandsBackThePreviousFrameEachCall) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  open(320, 240, 1);
+  Result first = encode(0);
+  EXPECT_EQ(first.rc, 0);
+  EXPECT_EQ(first.record, nullptr);
+  for (int t = 1; t < 6; t++) {
+    Result r = encode(t);
+    ASSERT_TRUE(r.payload.valid) << t;
+    EXPECT_EQ(r.payload.index, (uint32_t)t - 1);
+    EXPECT_EQ(r.pts, t - 1);
+  }
+  EXPECT_TRUE(standin.reached());
+}
+
+TEST_F(EncodeApi, FourSlotsHandBackTheFirstFrameOnTheFifthCall) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  open(320, 240, 4);
+  for (int t = 0; t < 4; t++) EXPECT_EQ(encode(t).record, nullptr) << t;
+  const quarn_frame *record = nullptr;
+  for (int t = 4; t < 12; t++) {
+    Result r = encode(t);
+    ASSERT_TRUE(r.payload.valid) << t;
+    EXPECT_EQ(r.payload.index, (uint32_t)t - 4);
+    if (record) EXPECT_EQ(r.record, record) << "the output record moved";
+    record = r.record;
+    EXPECT_EQ(record->format, QUARN_FORMAT_H264);
+    EXPECT_EQ(record->width, 320);
+    EXPECT_EQ(record->height, 240);
+    EXPECT_EQ(record->fps_num, 30);
+    EXPECT_DOUBLE_EQ(record->fps, 30.0);
+  }
+}
+
+TEST_F(EncodeApi, BPicturesComeBackInDecodeOrderWithTheirTypes) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+  open(320, 240, 4);
+  std::vector<Result> got = run(12);
+  // Display order I0 B1 P2 B3 ... closed GOPs of 30: decode order below.
+  const std::vector<uint32_t> order = {0, 2, 1, 4, 3, 6, 5, 8, 7, 10, 9, 11};
+  EXPECT_EQ(indices(got), order);
+  for (const Result &r : got) {
+    int expected = r.payload.index == 0 ? QUARN_FRAME_I : (r.payload.index % 2 ? QUARN_FRAME_B : QUARN_FRAME_P);
+    if (r.payload.index == 11) expected = QUARN_FRAME_P;  // no reference after it: the drain makes it P
+    EXPECT_EQ(r.frame_type, expected) << r.payload.index;
+    EXPECT_EQ(r.pts, (int64_t)r.payload.index);
+    EXPECT_EQ(r.payload.timestamp, 3000u * r.payload.index) << "pts enters as 90 kHz";
+    EXPECT_LE(r.dts, r.pts);
+  }
+  for (size_t i = 1; i < got.size(); i++) EXPECT_LT(got[i - 1].dts, got[i].dts) << i;
+  EXPECT_EQ(got[0].dts, -1);  // one frame interval before the first pts
+}
+
+TEST_F(EncodeApi, DrainHandsBackEveryFrameForEveryRingSize) {
+  for (int buf_num : {1, 2, 4, 9}) {
+    SCOPED_TRACE(buf_num);
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+    open(320, 240, buf_num);
+    std::vector<Result> got = run(23);
+    std::set<uint32_t> seen;
+    for (const Result &r : got) seen.insert(r.payload.index);
+    EXPECT_EQ(got.size(), 23u);
+    EXPECT_EQ(seen.size(), 23u);
+    EXPECT_EQ(*seen.rbegin(), 22u);
+    // Once drained, further calls return nothing.
+    Result after = drain();
+    EXPECT_EQ(after.rc, 0);
+    EXPECT_EQ(after.record, nullptr);
+    EXPECT_EQ(lib.close(enc), 0);
+    enc = nullptr;
+  }
+}
+
+TEST_F(EncodeApi, DecodingTimestampsFallBackToTheCounterAndResetReseedsIt) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_NO_DTS", "1"}};
+  open(320, 240, 1);
+  std::vector<int64_t> dts;
+  auto keep = [&dts](const Result &r) {
+    if (r.record) dts.push_back(r.dts);
+  };
+  keep(call(0, 100));
+  keep(call(1, 101));
+  keep(call(2, 102));
+  EXPECT_EQ(lib.reset(enc), 0);
+  keep(call(3, 500));  // collects picture 2 before the new pts seeds the counter
+  keep(call(4, 501));
+  keep(drain());
+  EXPECT_EQ(dts, (std::vector<int64_t>{100, 101, 102, 500, 501}));
+}
+
+TEST_F(EncodeApi, SurfacesHoldTheCallersPictureAtEveryWidth) {
+  // 1000: the general copy into 1008-wide surfaces; 1280: the fast one. The
+  // stand-in hashes each surface when its frame is synchronised, so a surface
+  // overwritten while the encoder held it shows up too.
+  for (int width : {1000, 1280, 642}) {
+    SCOPED_TRACE(width);
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+    open(width, 562, 3);
+    std::vector<uint32_t> expected;
+    std::vector<Result> got;
+    for (int t = 0; t < 9; t++) {
+      frame->paint(t);
+      expected.push_back(frame->nv12_checksum());
+      Result r = encode(t);
+      if (r.payload.valid) got.push_back(r);
+    }
+    for (Result r = drain(); r.payload.valid; r = drain()) got.push_back(r);
+    ASSERT_EQ(got.size(), 9u);
+    for (const Result &r : got) EXPECT_EQ(r.payload.checksum, expected[r.payload.index]) << r.payload.index;
+    EXPECT_EQ(lib.close(enc), 0);
+    enc = nullptr;
+  }
+}
+
+TEST_F(EncodeApi, BusyAnswersAreRetried) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUSY", "5"}};
+  open(320, 240, 2);
+  std::vector<Result> got = run(6);
+  EXPECT_EQ(got.size(), 6u);
+}
+
+TEST_F(EncodeApi, FailedSyncKeepsTheFrameInFlightForTheNextCall) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SYNC_ERROR", "-17"}};
+  open(320, 240, 1);
+  EXPECT_EQ(encode(0).rc, 0);
+  testing::internal::CaptureStdout();
+  Result failed = encode(1);
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(failed.rc, HWAVC_ENC_ERR_SYNC);
+  EXPECT_EQ(failed.record, nullptr);
+  std::string msg = lib.message();
+  EXPECT_NE(msg.find("): failed to MFXVideoCORE_SyncOperation, timeout: 1500000, -17 "), std::string::npos) << msg;
+  EXPECT_EQ(msg.substr(msg.size() - 3), ", 0") << msg;
+  EXPECT_NE(printed.find("failed to MFXVideoCORE_SyncOperation, timeout: 1500000, -17 "), std::string::npos);
+  // Picture 1 was not taken; the retry collects picture 0 and submits 1.
+  Result retry = encode(1);
+  EXPECT_EQ(retry.rc, 0);
+  ASSERT_TRUE(retry.payload.valid);
+  EXPECT_EQ(retry.payload.index, 0u);
+  Result next = encode(2);
+  ASSERT_TRUE(next.payload.valid);
+  EXPECT_EQ(next.pts, 1);
+}
+
+TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
+  {
+    // Room below what the encoder wants: refused before the frame is taken.
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_BYTES", "600001"}};
+    open(320, 240, 1);
+    EXPECT_EQ(encode(0).rc, -5);
+    EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -5\n")) << lib.message();
+    EXPECT_EQ(lib.close(enc), 0);
+    enc = nullptr;
+  }
+  {
+    // The third frame is refused; the frame collected first still comes back.
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_ENCODE_ERROR", "2:-17"}};
+    open(320, 240, 1);
+    EXPECT_EQ(encode(0).rc, 0);
+    EXPECT_EQ(encode(1).rc, 0);
+    Result r = encode(2);
+    EXPECT_EQ(r.rc, -17);
+    EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -17\n")) << lib.message();
+    ASSERT_TRUE(r.payload.valid);
+    EXPECT_EQ(r.payload.index, 1u);
+    EXPECT_EQ(lib.close(enc), 0);
+    enc = nullptr;
+  }
+  {
+    // A coded frame that fills its whole slot is not handed back.
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_FILL_BUFFER", "1"}};
+    open(320, 240, 1);
+    EXPECT_EQ(encode(0).rc, 0);
+    Result r = encode(1);
+    EXPECT_EQ(r.rc, HWAVC_ENC_ERR_DATA_LENGTH);
+    EXPECT_EQ(r.record, nullptr);
+    EXPECT_TRUE(is_slot_text(lib.message(), "data length of range :600000 600000\n")) << lib.message();
+  }
+}
+
+TEST_F(EncodeApi, FramesThatDoNotMatchAreRefusedBeforeAnythingChanges) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  open(1280, 720, 1);
+  EXPECT_EQ(encode(0).rc, 0);
+  TestFrame wide(1296, 720), tall(1280, 736);
+  quarn_frame good = *frame->get();
+  struct Case {
+    const char *what;
+    quarn_frame frame;
+    const char *message;
+  };
+  std::vector<Case> cases;
+  auto with = [&good](auto change) {
+    quarn_frame f = good;
+    change(f);
+    return f;
+  };
+  cases.push_back({"format", with([](quarn_frame &f) { f.format = QUARN_FORMAT_H264; }), "frame format 15, expected 12"});
+  cases.push_back({"width", *wide.get(), "frame size 1296x720, the encoder was opened for 1280x720"});
+  cases.push_back({"height", *tall.get(), "frame size 1280x736, the encoder was opened for 1280x720"});
+  cases.push_back({"plane 2", with([](quarn_frame &f) { f.plane[2] = nullptr; }), ""});
+  cases.push_back({"pitch above the surface", with([](quarn_frame &f) { f.pitch[0] = 1296; }),
+                   "frame luma pitch 1296 outside 1280..1280"});
+  cases.push_back({"pitch below the width", with([](quarn_frame &f) { f.pitch[0] = 640; }),
+                   "frame luma pitch 640 outside 1280..1280"});
+  cases.push_back({"plane 1 elsewhere", with([](quarn_frame &f) { f.plane[1] += 1280; }),
+                   "frame plane 1 does not start after the 720 luma rows"});
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    out = (quarn_frame *)&c;  // must come back null
+    EXPECT_EQ(lib.encode(enc, &c.frame, &out), HWAVC_ENC_ERR_BAD_FRAME);
+    EXPECT_EQ(out, nullptr);
+    std::string msg = lib.message();
+    if (*c.message) {
+      EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
+    } else {
+      EXPECT_NE(msg.find("): frame plane missing: "), std::string::npos) << msg;
+    }
+  }
+  // Nothing was submitted and the ring is as it was: the next frame collects
+  // picture 0, and the stand-in saw two frames in all.
+  Result r = encode(1);
+  ASSERT_TRUE(r.payload.valid);
+  EXPECT_EQ(r.payload.index, 0u);
+  EXPECT_EQ(lib.close(enc), 0);
+  enc = nullptr;
+  EXPECT_NE(standin.trace().find("close frames_in=2 frames_out=2"), std::string::npos) << standin.trace();
+}
+
+}  // namespace
