@@ -52,9 +52,7 @@
 #include <vpl/mfxvideo.h>
 
 #ifdef MFX_STANDIN_X264
-extern "C" {
-#include <x264.h>
-}
+#include "standin_x264.h"
 #endif
 
 #include "mfx_standin_export.h"
@@ -249,8 +247,6 @@ int reorder_depth(const Session *s, const mfxVideoParam *par) {
   return par->mfx.GopRefDist > 1 ? par->mfx.GopRefDist - 1 : 0;
 }
 
-int bitrate_multiplier(const mfxInfoMFX &mfx) { return mfx.BRCParamMultiplier ? mfx.BRCParamMultiplier : 1; }
-
 // 32-bit FNV-1a over the picture inside the crop rectangle: luma rows, then
 // the interleaved chroma rows.
 uint32_t picture_checksum(const mfxFrameSurface1 *surface) {
@@ -355,55 +351,9 @@ mfxStatus emit_planned(Session *s, mfxBitstream *bs, mfxSyncPoint *syncp) {
 }
 
 #ifdef MFX_STANDIN_X264
-const char *x264_preset_for(mfxU16 target_usage) {
-  if (target_usage >= 1 && target_usage <= 3) return "slow";
-  if (target_usage >= 5) return "ultrafast";
-  return "veryfast";
-}
-
-const char *x264_profile_for(mfxU16 profile) {
-  switch (profile) {
-    case MFX_PROFILE_AVC_BASELINE:
-      return "baseline";
-    case MFX_PROFILE_AVC_MAIN:
-      return "main";
-    default:
-      return "high";
-  }
-}
-
 mfxStatus open_x264(Session *s) {
-  const mfxInfoMFX &m = s->param.mfx;
-  const mfxFrameInfo &f = m.FrameInfo;
   x264_param_t p;
-  if (x264_param_default_preset(&p, x264_preset_for(m.TargetUsage), nullptr) < 0) return MFX_ERR_UNSUPPORTED;
-  p.i_log_level = X264_LOG_NONE;
-  p.i_threads = 1;
-  p.i_width = f.CropW;
-  p.i_height = f.CropH;
-  p.i_csp = X264_CSP_NV12;
-  p.i_fps_num = f.FrameRateExtN;
-  p.i_fps_den = f.FrameRateExtD;
-  p.i_timebase_num = 1;
-  p.i_timebase_den = 90000;
-  p.b_vfr_input = 0;
-  if (m.GopPicSize) p.i_keyint_max = p.i_keyint_min = m.GopPicSize;
-  p.i_scenecut_threshold = 0;
-  p.b_open_gop = (m.GopOptFlag & MFX_GOP_CLOSED) ? 0 : 1;
-  p.i_bframe = s->reorder_depth;
-  p.i_bframe_adaptive = X264_B_ADAPT_NONE;
-  p.i_bframe_pyramid = X264_B_PYRAMID_NONE;
-  p.rc.i_lookahead = 0;
-  p.i_sync_lookahead = 0;
-  p.rc.b_mb_tree = 0;
-  int kbps = m.TargetKbps * bitrate_multiplier(m);
-  p.rc.i_rc_method = X264_RC_ABR;
-  p.rc.i_bitrate = kbps;
-  p.rc.i_vbv_max_bitrate = m.MaxKbps * bitrate_multiplier(m);
-  p.rc.i_vbv_buffer_size = kbps;  // one second
-  p.b_repeat_headers = 1;
-  p.b_annexb = 1;
-  if (x264_param_apply_profile(&p, x264_profile_for(m.CodecProfile)) < 0) return MFX_ERR_INVALID_VIDEO_PARAM;
+  if (standin_x264_param(s->param, s->reorder_depth, &p) != 0) return MFX_ERR_INVALID_VIDEO_PARAM;
   s->x264 = x264_encoder_open(&p);
   return s->x264 ? MFX_ERR_NONE : MFX_ERR_UNSUPPORTED;
 }

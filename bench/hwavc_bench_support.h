@@ -1,0 +1,72 @@
+// Shared by the encoder benchmarks: raw test frames, the runtime stand-in
+// loaded ahead of the dispatcher, and a reporter that keeps each benchmark's
+// time per iteration for the ratio tables.
+#ifndef HWAVC_BENCH_SUPPORT_H
+#define HWAVC_BENCH_SUPPORT_H
+
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "quarn_common.h"
+
+namespace hwavc_bench {
+
+// A raw frame as the media server hands it over, with a moving pattern.
+inline quarn_frame *make_frame(int width, int height, int t) {
+  quarn_frame *f = quarn_frame_video_calloc(width, height, 30, 1);
+  if (!f) return nullptr;
+  for (int y = 0; y < height; y++) {
+    for (int x = 0; x < width; x++) f->plane[0][(size_t)y * width + x] = (uint8_t)(x + 2 * y + 3 * t);
+  }
+  for (int y = 0; y < height / 2; y++) {
+    for (int x = 0; x < width / 2; x++) {
+      f->plane[1][(size_t)y * (width / 2) + x] = (uint8_t)(128 + ((x + t) & 31));
+      f->plane[2][(size_t)y * (width / 2) + x] = (uint8_t)(128 - ((y + t) & 31));
+    }
+  }
+  return f;
+}
+
+// The dispatcher finds a runtime by name (libmfx-gen.so.1.2); with the
+// stand-in already loaded from its build folder, the loader matches that
+// name to the stand-in's soname, so no LD_LIBRARY_PATH is needed.
+inline void load_standin(const char *mode) {
+  setenv("MFXSTANDIN_MODE", mode, 1);
+  if (!dlopen(MFX_STANDIN_PATH, RTLD_NOW | RTLD_GLOBAL)) {
+    fprintf(stderr, "cannot load the runtime stand-in %s: %s\n", MFX_STANDIN_PATH, dlerror());
+    exit(1);
+  }
+}
+
+// Seconds per iteration of each benchmark (the median when repeated).
+class TimeReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run &run : runs) {
+      if (run.error_occurred) continue;
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      std::string name = run.run_name.function_name;
+      if (median || !medians.count(name))
+        seconds[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      if (median) medians[name] = true;
+    }
+  }
+  double at(const std::string &name) const {
+    auto it = seconds.find(name);
+    return it == seconds.end() ? 0.0 : it->second;
+  }
+  std::map<std::string, double> seconds;
+  std::map<std::string, bool> medians;
+};
+
+}  // namespace hwavc_bench
+
+#endif
