@@ -27,8 +27,19 @@ class EncodeApi : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(lib.load(), ""); }
   void TearDown() override {
-    if (enc) EXPECT_EQ(lib.close(enc), 0);
+    close();
+    standin.reset();
     lib.unload();
+  }
+
+  // Steers the stand-in for the sessions opened from now on.
+  void steer(std::initializer_list<std::pair<std::string, std::string>> vars) {
+    standin.reset();  // first: it removes its variables
+    standin.reset(new Standin(vars));
+  }
+  void close() {
+    if (enc) EXPECT_EQ(lib.close(enc), 0);
+    enc = nullptr;
   }
 
   void open(int width, int height, int buf_num, int bitrate = 2000) {
@@ -86,6 +97,7 @@ class EncodeApi : public ::testing::Test {
   hwavc_enc_data *enc = nullptr;
   quarn_frame *out = nullptr;
   std::unique_ptr<TestFrame> frame;
+  std::unique_ptr<Standin> standin;  // outlives the session: its trace gets the close
 };
 
 std::vector<uint32_t> indices(const std::vector<Result> &results) {
@@ -95,7 +107,7 @@ std::vector<uint32_t> indices(const std::vector<Result> &results) {
 }
 
 TEST_F(EncodeApi, OneSlotHandsBackThePreviousFrameEachCall) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}});
   open(320, 240, 1);
   Result first = encode(0);
   EXPECT_EQ(first.rc, 0);
@@ -106,11 +118,11 @@ TEST_F(EncodeApi, OneSlotHandsBackThePreviousFrameEachCall) {
     EXPECT_EQ(r.payload.index, (uint32_t)t - 1);
     EXPECT_EQ(r.pts, t - 1);
   }
-  EXPECT_TRUE(standin.reached());
+  EXPECT_TRUE(standin->reached());
 }
 
 TEST_F(EncodeApi, FourSlotsHandBackTheFirstFrameOnTheFifthCall) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}});
   open(320, 240, 4);
   for (int t = 0; t < 4; t++) EXPECT_EQ(encode(t).record, nullptr) << t;
   const quarn_frame *record = nullptr;
@@ -129,7 +141,7 @@ TEST_F(EncodeApi, FourSlotsHandBackTheFirstFrameOnTheFifthCall) {
 }
 
 TEST_F(EncodeApi, BPicturesComeBackInDecodeOrderWithTheirTypes) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}});
   open(320, 240, 4);
   std::vector<Result> got = run(12);
   // Display order I0 B1 P2 B3 ... closed GOPs of 30: decode order below.
@@ -150,7 +162,7 @@ TEST_F(EncodeApi, BPicturesComeBackInDecodeOrderWithTheirTypes) {
 TEST_F(EncodeApi, DrainHandsBackEveryFrameForEveryRingSize) {
   for (int buf_num : {1, 2, 4, 9}) {
     SCOPED_TRACE(buf_num);
-    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+    steer({{"MFXSTANDIN_MODE", "synthetic"}});
     open(320, 240, buf_num);
     std::vector<Result> got = run(23);
     std::set<uint32_t> seen;
@@ -162,13 +174,12 @@ TEST_F(EncodeApi, DrainHandsBackEveryFrameForEveryRingSize) {
     Result after = drain();
     EXPECT_EQ(after.rc, 0);
     EXPECT_EQ(after.record, nullptr);
-    EXPECT_EQ(lib.close(enc), 0);
-    enc = nullptr;
+    close();
   }
 }
 
 TEST_F(EncodeApi, DecodingTimestampsFallBackToTheCounterAndResetReseedsIt) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_NO_DTS", "1"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_NO_DTS", "1"}});
   open(320, 240, 1);
   std::vector<int64_t> dts;
   auto keep = [&dts](const Result &r) {
@@ -190,7 +201,7 @@ TEST_F(EncodeApi, SurfacesHoldTheCallersPictureAtEveryWidth) {
   // overwritten while the encoder held it shows up too.
   for (int width : {1000, 1280, 642}) {
     SCOPED_TRACE(width);
-    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+    steer({{"MFXSTANDIN_MODE", "synthetic"}});
     open(width, 562, 3);
     std::vector<uint32_t> expected;
     std::vector<Result> got;
@@ -203,20 +214,19 @@ TEST_F(EncodeApi, SurfacesHoldTheCallersPictureAtEveryWidth) {
     for (Result r = drain(); r.payload.valid; r = drain()) got.push_back(r);
     ASSERT_EQ(got.size(), 9u);
     for (const Result &r : got) EXPECT_EQ(r.payload.checksum, expected[r.payload.index]) << r.payload.index;
-    EXPECT_EQ(lib.close(enc), 0);
-    enc = nullptr;
+    close();
   }
 }
 
 TEST_F(EncodeApi, BusyAnswersAreRetried) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUSY", "5"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUSY", "5"}});
   open(320, 240, 2);
   std::vector<Result> got = run(6);
   EXPECT_EQ(got.size(), 6u);
 }
 
 TEST_F(EncodeApi, FailedSyncKeepsTheFrameInFlightForTheNextCall) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SYNC_ERROR", "-17"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SYNC_ERROR", "-17"}});
   open(320, 240, 1);
   EXPECT_EQ(encode(0).rc, 0);
   testing::internal::CaptureStdout();
@@ -241,16 +251,15 @@ TEST_F(EncodeApi, FailedSyncKeepsTheFrameInFlightForTheNextCall) {
 TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
   {
     // Room below what the encoder wants: refused before the frame is taken.
-    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_BYTES", "600001"}};
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_BYTES", "600001"}});
     open(320, 240, 1);
     EXPECT_EQ(encode(0).rc, -5);
     EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -5\n")) << lib.message();
-    EXPECT_EQ(lib.close(enc), 0);
-    enc = nullptr;
+    close();
   }
   {
     // The third frame is refused; the frame collected first still comes back.
-    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_ENCODE_ERROR", "2:-17"}};
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_ENCODE_ERROR", "2:-17"}});
     open(320, 240, 1);
     EXPECT_EQ(encode(0).rc, 0);
     EXPECT_EQ(encode(1).rc, 0);
@@ -259,12 +268,11 @@ TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
     EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -17\n")) << lib.message();
     ASSERT_TRUE(r.payload.valid);
     EXPECT_EQ(r.payload.index, 1u);
-    EXPECT_EQ(lib.close(enc), 0);
-    enc = nullptr;
+    close();
   }
   {
     // A coded frame that fills its whole slot is not handed back.
-    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_FILL_BUFFER", "1"}};
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_FILL_BUFFER", "1"}});
     open(320, 240, 1);
     EXPECT_EQ(encode(0).rc, 0);
     Result r = encode(1);
@@ -275,7 +283,7 @@ TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
 }
 
 TEST_F(EncodeApi, FramesThatDoNotMatchAreRefusedBeforeAnythingChanges) {
-  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}};
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}});
   open(1280, 720, 1);
   EXPECT_EQ(encode(0).rc, 0);
   TestFrame wide(1296, 720), tall(1280, 736);
@@ -320,7 +328,7 @@ TEST_F(EncodeApi, FramesThatDoNotMatchAreRefusedBeforeAnythingChanges) {
   EXPECT_EQ(r.payload.index, 0u);
   EXPECT_EQ(lib.close(enc), 0);
   enc = nullptr;
-  EXPECT_NE(standin.trace().find("close frames_in=2 frames_out=2"), std::string::npos) << standin.trace();
+  EXPECT_NE(standin->trace().find("close frames_in=2 frames_out=2"), std::string::npos) << standin->trace();
 }
 
 }  // namespace
