@@ -15,6 +15,7 @@
 #include "ff.h"
 #include "ff_dir.h"
 #include "ff_thread.h"
+#include "tray_cfg.h"
 #include "tray_res.h"
 
 #define TRAY_TAG "tray"
@@ -139,9 +140,14 @@ static void add_tray_icon(void) {
   if (!added) fflog_line("notification icon not added");
 }
 
-// The web console is opened by the configuration unit; until it is wired in,
-// the request is only logged.
-static void open_console(void) { fflog_line("open console"); }
+// Opens the server's web console in the default browser, at the port the
+// server's configuration names now (read afresh every time).
+static void open_console(void) {
+  char url[KV_URL_SIZE];
+  get_url(url);
+  fflog_line("open console %s", url);
+  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWMAXIMIZED);
+}
 
 static void show_menu(HWND hwnd) {
   POINT cursor;

@@ -47,6 +47,18 @@ DWORD logged_pid(const std::string &stub_log) {
 
 ULONGLONG filetime(const FILETIME &t) { return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
+// Wine hands every URL the shell opens to the registered browser: the recorder.
+void register_browser_recorder() {
+  const char *recorder = getenv("KV_BROWSER_RECORDER");
+  ASSERT_NE(recorder, nullptr) << "set by the test's environment";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "Browsers", 0, REG_SZ, (const BYTE *)recorder, (DWORD)strlen(recorder) + 1);
+  RegCloseKey(key);
+}
+
 class TrayScenario : public testing::Test {
  protected:
   void SetUp() override {
@@ -66,6 +78,7 @@ class TrayScenario : public testing::Test {
     for (const fs::directory_entry &entry : fs::directory_iterator(bin)) {
       if (entry.path().extension() == ".dll") copy(entry.path().string(), entry.path().filename().string().c_str());
     }
+    register_browser_recorder();
   }
 
   void TearDown() override {
@@ -158,6 +171,19 @@ class TrayScenario : public testing::Test {
     return false;
   }
   std::string stub_log() { return read_file(dir + "stub_log.txt"); }
+  std::vector<std::string> opened_urls() { return read_lines(dir + "browser_urls.txt"); }
+  // Waits until the browser recorder holds n URLs.
+  bool wait_urls(size_t n, int limit_ms) {
+    for (int waited = 0; waited <= limit_ms; waited += 20) {
+      if (opened_urls().size() >= n) return true;
+      Sleep(20);
+    }
+    return false;
+  }
+  void write_cfg(const std::string &text) {
+    fs::create_directories(dir + "cfg.win32");
+    std::ofstream(dir + "cfg.win32\\kovarel.cfg", std::ios::binary) << text;
+  }
 
   void expect_no_leftovers() {
     for (const char *image : {"kovarel_tray.exe", "kovarel.exe", "Kovarel.exe", "notepad.exe"}) {
@@ -200,7 +226,7 @@ TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
   post_mouse(window, WM_LBUTTONUP);
   post_mouse(window, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(wait_logged("HEY", kEndMs)) << log();
-  EXPECT_TRUE(wait_logged("open console", kEndMs)) << log();
+  EXPECT_TRUE(wait_logged("open console http://127.0.0.1:5566/wscli/general/", kEndMs)) << log();
   PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   EXPECT_TRUE(wait_for_text(dir + "tray_out.txt", "adding the icon again", kEndMs)) << log();
 
@@ -339,7 +365,7 @@ TEST_F(TrayScenario, ConsoleOpensAfterASecondWithOneArgumentOnly) {
     start(args);
     bool one_argument = strcmp(args, "x") == 0;
     // Without the argument nothing may come even well after the second.
-    bool opened = wait_logged("open console", one_argument ? kEndMs : 2000);
+    bool opened = wait_logged("open console http://127.0.0.1:5566/wscli/general/", one_argument ? kEndMs : 2000);
     DWORD after = GetTickCount() - started;
     EXPECT_EQ(opened, one_argument) << log();
     if (opened) EXPECT_GE(after, 900u);
@@ -349,6 +375,41 @@ TEST_F(TrayScenario, ConsoleOpensAfterASecondWithOneArgumentOnly) {
     CloseHandle(tray.pi.hProcess);
     tray = {};
   }
+}
+
+// A double click opens the console at the port configured at that moment: the
+// configuration is read afresh each time. Without a configuration the console
+// opens at 5566 and the directory "cfg" appears beside the tray.
+TEST_F(TrayScenario, DoubleClickOpensTheConfiguredConsoleEachTime) {
+  write_cfg(R"({"name": "demo", "port": 8080})");
+  start();
+  post_mouse(window, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(wait_urls(1, kStartMs)) << log();
+  write_cfg(R"({"port": 80})");
+  post_mouse(window, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(wait_urls(2, kStartMs)) << log();
+  ASSERT_TRUE(DeleteFileA((dir + "cfg.win32\\kovarel.cfg").c_str()));
+  post_mouse(window, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(wait_urls(3, kStartMs)) << log();
+  EXPECT_EQ(opened_urls(), (std::vector<std::string>{"http://127.0.0.1:8080/wscli/general/",
+                                                     "http://127.0.0.1/wscli/general/",
+                                                     "http://127.0.0.1:5566/wscli/general/"}));
+  EXPECT_TRUE(fs::is_directory(dir + "cfg"));
+  EXPECT_TRUE(logged("can't find cfg.win32/kovarel.cfg")) << log();
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(), 0u);
+}
+
+TEST_F(TrayScenario, OneArgumentOpensTheConsoleAfterStart) {
+  write_cfg(R"({"port": 7001})");
+  DWORD started = GetTickCount();
+  start("open");
+  ASSERT_TRUE(wait_urls(1, kStartMs)) << log();
+  EXPECT_GE(GetTickCount() - started, 900u);
+  EXPECT_EQ(opened_urls(), std::vector<std::string>{"http://127.0.0.1:7001/wscli/general/"});
+  EXPECT_TRUE(logged("open console http://127.0.0.1:7001/wscli/general/")) << log();
+  ASSERT_TRUE(choose_exit(window, kStartMs));
+  EXPECT_EQ(wait_tray_exit(), 0u);
 }
 
 // A WM_CLOSE from outside destroys the window; the tray then stops the server,
@@ -381,21 +442,19 @@ TEST_F(TrayScenario, UnstoppableServerDoesNotHangTheExit) {
 // The recorder that the console scenarios read: Wine's shell hands each URL to
 // the registered browser.
 TEST(BrowserRecorder, RecordsTheUrlTheShellOpens) {
-  const char *recorder = getenv("KV_BROWSER_RECORDER");
-  const char *record = getenv("KV_BROWSER_LOG");
-  ASSERT_TRUE(recorder && record) << "set by the test's environment";
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "Browsers", 0, REG_SZ, (const BYTE *)recorder, (DWORD)strlen(recorder) + 1);
-  RegCloseKey(key);
-  std::string path = std::string("Z:") + record;
-  for (char &c : path) c = c == '/' ? '\\' : c;
-  DeleteFileA(path.c_str());
+  register_browser_recorder();
+  std::string dir = program_dir() + "..\\tray-scenarios\\recorder\\";
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  ASSERT_TRUE(fs::create_directories(dir));
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(sizeof previous, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
   const char *url = "http://127.0.0.1:5566/wscli/general/";
   ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWMAXIMIZED);
-  EXPECT_TRUE(wait_for_text(path, std::string(url) + "\n", 10000)) << read_file(path);
+  SetCurrentDirectoryA(previous);
+  std::string record = dir + "browser_urls.txt";
+  EXPECT_TRUE(wait_for_text(record, std::string(url) + "\n", 10000)) << read_file(record);
 }
 
 // The resources compiled into the program: the icon group, the manifest and
