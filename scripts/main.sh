@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: sets up what is missing, builds the Windows deliverables
-# (Release, MinGW-w64 cross build) and puts them into dist/.
+# (Release, MinGW-w64 cross build) into dist/, shows the tray opening the web
+# console under Wine, and runs the encoder's sample program on a clip.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -17,6 +18,9 @@ for f in build/mingw/bin/kovarel_tray.exe build/mingw/bin/hwavc_enc.dll build/mi
 done
 cp build/deps/mingw/share/licenses/libiconv/COPYING.LIB dist/libiconv-COPYING.LIB
 echo "main: dist/ holds: ${shipped[*]:-nothing yet}"
+
+# The tray at work under Wine: the console round trip with a demonstration server.
+scripts/console-demo.sh build/mingw
 
 # The encoder's sample program, run natively on a generated clip: with no
 # Intel GPU here the x264 runtime stand-in stands behind the dispatcher.

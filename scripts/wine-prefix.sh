@@ -15,10 +15,10 @@ kv_wine_prefix_ready() {
       # Without an X server CreateWindowEx fails unless the null driver is set.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     fi
-    wineserver -w
+    wineserver -w || true
     touch "$stamp"
   fi
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # already running is fine
   wine wineboot </dev/null >/dev/null 2>&1
 }
 
