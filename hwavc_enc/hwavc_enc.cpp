@@ -260,13 +260,14 @@ int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
   memcpy(rec.data, slot.bs.Data, slot.bs.DataLength);
   rec.size = (int32_t)slot.bs.DataLength;
 
-  // 90 kHz -> the caller's unit, rounded half away from zero. Both stamps
-  // are read as signed so that negative caller timestamps come back intact.
+  // 90 kHz -> the caller's unit, rounded from 0 up, truncated below 0. The
+  // TimeStamp field is unsigned but holds the caller's signed pts times
+  // timescaling: read as signed, a negative pts comes back intact.
   int64_t dts = slot.bs.DecodeTimeStamp;
-  rec.dts = (int64_t)((double)dts / enc->timescaling + (dts >= 0 ? 0.5 : -0.5));
+  rec.dts = (int64_t)((double)dts / enc->timescaling + (dts >= 0 ? 0.5 : 0.0));
   if (rec.dts == 0) rec.dts = enc->ts_base++;
   int64_t pts = (int64_t)slot.bs.TimeStamp;
-  rec.pts = (int64_t)((double)pts / enc->timescaling + (pts >= 0 ? 0.5 : -0.5));
+  rec.pts = (int64_t)((double)pts / enc->timescaling + (pts >= 0 ? 0.5 : 0.0));
 
   int type = hwavc_frame_type(slot.bs.FrameType);
   if (type < 0) {

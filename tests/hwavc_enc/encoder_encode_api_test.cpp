@@ -195,6 +195,18 @@ TEST_F(EncodeApi, DecodingTimestampsFallBackToTheCounterAndResetReseedsIt) {
   EXPECT_EQ(dts, (std::vector<int64_t>{100, 101, 102, 500, 501}));
 }
 
+TEST_F(EncodeApi, NegativePtsComeBackIntact) {
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}});
+  open(320, 240, 1);
+  std::vector<int64_t> pts;
+  for (int64_t p : {-30000, -2, -1, 0, 1}) {
+    Result r = call((int)(p & 7), p);
+    if (r.record) pts.push_back(r.pts);
+  }
+  for (Result r = drain(); r.record; r = drain()) pts.push_back(r.pts);
+  EXPECT_EQ(pts, (std::vector<int64_t>{-30000, -2, -1, 0, 1}));
+}
+
 TEST_F(EncodeApi, SurfacesHoldTheCallersPictureAtEveryWidth) {
   // 1000: the general copy into 1008-wide surfaces; 1280: the fast one. The
   // stand-in hashes each surface when its frame is synchronised, so a surface
