@@ -300,6 +300,10 @@ int ff_text_file_read(const char *file_name, ff_buffer *dst, int file_size_limit
   } else {
     // Count what this read appends: dst may hold text already.
     int before = ff_buffer_data_size(dst);
+    // One growth for the whole file instead of one per chunk, each of which
+    // would move everything read so far. Should it fail, the appends fail
+    // too and are reported as a short read.
+    if (file_size < (int64_t)INT_MAX - before) ff_buffer_increase_buf(dst, (int)file_size);
     size_t n;
     while ((n = fread(chunk, 1, kChunk, fp)) > 0) {
       if (ff_buffer_push(dst, chunk, (int)n) < 0) break;  // reported below as a short read
