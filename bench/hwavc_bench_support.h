@@ -13,9 +13,27 @@
 #include <string>
 #include <vector>
 
+#include "hwavc_enc.h"
 #include "quarn_common.h"
 
 namespace hwavc_bench {
+
+const int kWidth = 1920, kHeight = 1080;
+
+// What the encoder benchmarks encode: 1080p at 30 fps, high profile,
+// veryfast, 4000 kbit/s.
+inline hwavc_enc_settings settings_1080p(int buf_num) {
+  hwavc_enc_settings s = {};
+  s.profile = "high";
+  s.preset = "veryfast";
+  s.width = kWidth;
+  s.height = kHeight;
+  s.fps_num = 30;
+  s.fps_den = 1;
+  s.bitrate = 4000;
+  s.buf_num = buf_num;
+  return s;
+}
 
 // A raw frame as the media server hands it over, with a moving pattern.
 inline quarn_frame *make_frame(int width, int height, int t) {

@@ -12,23 +12,12 @@ namespace {
 
 using hwavc_bench::TimeReporter;
 
-const int kWidth = 1920, kHeight = 1080, kBufNum = 4;
-
-hwavc_enc_settings settings() {
-  hwavc_enc_settings s = {};
-  s.profile = "high";
-  s.preset = "veryfast";
-  s.width = kWidth;
-  s.height = kHeight;
-  s.fps_num = 30;
-  s.fps_den = 1;
-  s.bitrate = 4000;
-  s.buf_num = kBufNum;
-  return s;
-}
+using hwavc_bench::kHeight;
+using hwavc_bench::kWidth;
+const int kBufNum = 4;
 
 void encode_bench(benchmark::State &state) {
-  hwavc_enc_settings s = settings();
+  hwavc_enc_settings s = hwavc_bench::settings_1080p(kBufNum);
   hwavc_enc_data *enc = nullptr;
   if (hwavc_enc_open(&enc, &s, nullptr) != 0) {
     char msg[HWAVC_ENC_MSG_SIZE];

@@ -11,20 +11,9 @@ namespace {
 
 using hwavc_bench::TimeReporter;
 
-const int kWidth = 1920, kHeight = 1080, kPictures = 8;
-
-hwavc_enc_settings settings() {
-  hwavc_enc_settings s = {};
-  s.profile = "high";
-  s.preset = "veryfast";
-  s.width = kWidth;
-  s.height = kHeight;
-  s.fps_num = 30;
-  s.fps_den = 1;
-  s.bitrate = 4000;
-  s.buf_num = 4;
-  return s;
-}
+using hwavc_bench::kHeight;
+using hwavc_bench::kWidth;
+const int kPictures = 8;
 
 struct Pictures {
   quarn_frame *raw[kPictures];
@@ -38,7 +27,7 @@ struct Pictures {
 
 void through_library(benchmark::State &state) {
   Pictures pictures;
-  hwavc_enc_settings s = settings();
+  hwavc_enc_settings s = hwavc_bench::settings_1080p(4);
   hwavc_enc_data *enc = nullptr;
   if (hwavc_enc_open(&enc, &s, nullptr) != 0) {
     char msg[HWAVC_ENC_MSG_SIZE];
@@ -64,7 +53,7 @@ void direct(benchmark::State &state) {
   // The parameters the library hands to the runtime, and the stand-in's
   // x264 set-up from them.
   hwavc_enc_data *enc = (hwavc_enc_data *)quarn_calloc(sizeof(hwavc_enc_data));
-  hwavc_enc_settings s = settings();
+  hwavc_enc_settings s = hwavc_bench::settings_1080p(4);
   hwavc_fill_param(enc, &s);
   x264_param_t p;
   standin_x264_param(enc->param, enc->param.mfx.GopRefDist - 1, &p);

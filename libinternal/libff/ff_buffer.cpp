@@ -8,22 +8,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
-
 #include "ff_buffer_internal.h"
+#include "ff_fail_point.h"
 
 namespace {
 
-std::atomic<int> fail_countdown{-1};
+ff_fail_point buffer_failure;
 
-bool injected_failure() {
-  int n = fail_countdown.load(std::memory_order_relaxed);
-  if (n < 0) return false;
-  fail_countdown.store(n - 1, std::memory_order_relaxed);
-  return n == 0;
-}
-
-void *buffer_realloc(void *ptr, size_t size) { return injected_failure() ? nullptr : realloc(ptr, size); }
+void *buffer_realloc(void *ptr, size_t size) { return buffer_failure.hit() ? nullptr : realloc(ptr, size); }
 
 void release_storage(ff_buffer *p) {
   free(p->buf_head);
@@ -64,10 +56,10 @@ int append(ff_buffer *p, int size, Write write) {
 
 }  // namespace
 
-void ff_buffer_fail_after(int skip) { fail_countdown.store(skip, std::memory_order_relaxed); }
+void ff_buffer_fail_after(int skip) { buffer_failure.arm(skip); }
 
 ff_buffer *ff_buffer_new(int block_size) {
-  if (block_size <= 0 || injected_failure()) return nullptr;
+  if (block_size <= 0 || buffer_failure.hit()) return nullptr;
   ff_buffer *p = (ff_buffer *)calloc(1, sizeof(ff_buffer));
   if (p) p->block_size = block_size;
   return p;

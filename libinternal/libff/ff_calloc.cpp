@@ -5,23 +5,15 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include <atomic>
-
 #include "ff.h"
 #include "ff_calloc_internal.h"
+#include "ff_fail_point.h"
 
 namespace {
 
 const size_t kAlign = 16;
 
-std::atomic<int> fail_countdown{-1};
-
-bool injected_failure() {
-  int n = fail_countdown.load(std::memory_order_relaxed);
-  if (n < 0) return false;
-  fail_countdown.store(n - 1, std::memory_order_relaxed);
-  return n == 0;
-}
+ff_fail_point calloc_failure;
 
 // The offset stored before an aligned block, or abort when the block did not
 // come from this allocator: freeing it would corrupt the heap.
@@ -36,10 +28,10 @@ size_t block_offset(void *ptr, int line) {
 
 }  // namespace
 
-void ff_calloc_fail_after(int skip) { fail_countdown.store(skip, std::memory_order_relaxed); }
+void ff_calloc_fail_after(int skip) { calloc_failure.arm(skip); }
 
 void *ff_calloc(size_t size) {
-  if (size > SIZE_MAX - kAlign || injected_failure()) return nullptr;
+  if (size > SIZE_MAX - kAlign || calloc_failure.hit()) return nullptr;
   uint8_t *base = (uint8_t *)calloc(1, size + kAlign);
   if (!base) return nullptr;
   size_t offset = kAlign - ((uintptr_t)base % kAlign);
@@ -51,7 +43,7 @@ void *ff_calloc(size_t size) {
 void *ff_realloc(void *ptr, size_t size) {
   if (!ptr) return ff_calloc(size);
   size_t offset = block_offset(ptr, __LINE__);
-  if (size > SIZE_MAX - offset || injected_failure()) return nullptr;
+  if (size > SIZE_MAX - offset || calloc_failure.hit()) return nullptr;
   uint8_t *base = (uint8_t *)realloc((uint8_t *)ptr - offset, size + offset);
   return base ? base + offset : nullptr;
 }

@@ -17,26 +17,13 @@
 
 #include <string>
 
+#include "support_log.h"
+
 namespace {
 
 const DWORD kMaxLifeMs = 60000;
 
-std::string beside_me(const char *name) {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string dir(path, n);
-  return dir.substr(0, dir.find_last_of('\\') + 1) + name;
-}
-
-void log_line(const std::string &line) {
-  HANDLE f = CreateFileA(beside_me("stub_log.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(f, text.data(), (DWORD)text.size(), &written, nullptr);
-  CloseHandle(f);
-}
+void log_line(const std::string &line) { append_line("stub_log.txt", line); }
 
 std::string read_stdin_line() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
