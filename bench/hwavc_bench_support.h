@@ -35,6 +35,19 @@ inline hwavc_enc_settings settings_1080p(int buf_num) {
   return s;
 }
 
+// An encoder with those settings, or NULL after marking the benchmark failed.
+inline hwavc_enc_data *open_1080p(benchmark::State &state, int buf_num) {
+  hwavc_enc_settings s = settings_1080p(buf_num);
+  hwavc_enc_data *enc = nullptr;
+  if (hwavc_enc_open(&enc, &s, nullptr) != 0) {
+    char msg[HWAVC_ENC_MSG_SIZE];
+    hwavc_enc_get_msg(msg);
+    state.SkipWithError(msg);
+    return nullptr;
+  }
+  return enc;
+}
+
 // A raw frame as the media server hands it over, with a moving pattern.
 inline quarn_frame *make_frame(int width, int height, int t) {
   quarn_frame *f = quarn_frame_video_calloc(width, height, 30, 1);

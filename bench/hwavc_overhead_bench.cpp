@@ -17,14 +17,8 @@ using hwavc_bench::kWidth;
 const int kBufNum = 4;
 
 void encode_bench(benchmark::State &state) {
-  hwavc_enc_settings s = hwavc_bench::settings_1080p(kBufNum);
-  hwavc_enc_data *enc = nullptr;
-  if (hwavc_enc_open(&enc, &s, nullptr) != 0) {
-    char msg[HWAVC_ENC_MSG_SIZE];
-    hwavc_enc_get_msg(msg);
-    state.SkipWithError(msg);
-    return;
-  }
+  hwavc_enc_data *enc = hwavc_bench::open_1080p(state, kBufNum);
+  if (!enc) return;
   quarn_frame *frame = hwavc_bench::make_frame(kWidth, kHeight, 0);
   quarn_frame *out = nullptr;
   int64_t pts = 0;

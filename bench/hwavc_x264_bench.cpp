@@ -27,14 +27,8 @@ struct Pictures {
 
 void through_library(benchmark::State &state) {
   Pictures pictures;
-  hwavc_enc_settings s = hwavc_bench::settings_1080p(4);
-  hwavc_enc_data *enc = nullptr;
-  if (hwavc_enc_open(&enc, &s, nullptr) != 0) {
-    char msg[HWAVC_ENC_MSG_SIZE];
-    hwavc_enc_get_msg(msg);
-    state.SkipWithError(msg);
-    return;
-  }
+  hwavc_enc_data *enc = hwavc_bench::open_1080p(state, 4);
+  if (!enc) return;
   quarn_frame *out = nullptr;
   int64_t pts = 0;
   for (auto _ : state) {
