@@ -99,3 +99,36 @@ if ! stamp_ok onevpl-$ONEVPL_VERSION; then
     -DBUILD_EXAMPLES=OFF -DINSTALL_EXAMPLE_CODE=OFF -DBUILD_TESTS=OFF
   stamp_set onevpl-$ONEVPL_VERSION
 fi
+
+# The licence texts of everything the shipped binaries link, gathered in one
+# place for the release package, with a note of where each source comes from
+# (uchardet's MPL and libiconv's LGPL ask for that). mingw-w64's CRT and
+# winpthreads are linked statically into every binary; its notices ship too.
+licences="$prefix/share/licenses"
+install_licence() { # name file
+  install -D -m 644 "$2" "$licences/$1/$(basename "$2")"
+}
+install_licence jansson "$src/jansson-$JANSSON_VERSION/LICENSE"
+install_licence uchardet "$src/uchardet-$UCHARDET_VERSION/COPYING"
+install_licence onevpl "$src/onevpl/tree/LICENSE"
+install_licence mingw-w64 /usr/share/doc/mingw-w64-x86-64-dev/copyright
+cat >"$licences/SOURCES.txt" <<NOTE
+Libraries linked into kovarel_tray.exe and hwavc_enc.dll, their licences and
+where their source code comes from (none of them changed by us):
+
+jansson $JANSSON_VERSION
+  MIT (jansson/LICENSE); Debian's source package jansson $JANSSON_VERSION.
+uchardet $UCHARDET_VERSION
+  MPL 1.1 (uchardet/COPYING), chosen from MPL 1.1 / GPL 2+ / LGPL 2.1+;
+  Debian's source package uchardet $UCHARDET_VERSION.
+GNU libiconv 1.14
+  LGPL 2 or later (libiconv/COPYING.LIB); shipped as the replaceable
+  libiconv-2.dll, built from the lib/ sources that the npm package
+  iconv@$ICONV_NPM_VERSION carries.
+oneVPL $ONEVPL_VERSION (its Media SDK 1.x dispatcher, linked into hwavc_enc.dll)
+  MIT (onevpl/LICENSE); Debian's source package onevpl $ONEVPL_VERSION.
+mingw-w64 (its CRT and winpthreads, linked into every binary)
+  Notices in mingw-w64/copyright (Debian's copyright file of mingw-w64).
+GCC runtime (libgcc and libstdc++, linked into every binary)
+  GPL 3 with the GCC Runtime Library Exception.
+NOTE

@@ -18,6 +18,14 @@ for f in build/mingw/bin/kovarel_tray.exe build/mingw/bin/hwavc_enc.dll build/mi
 done
 cp build/deps/mingw/share/licenses/libiconv/COPYING.LIB dist/libiconv-COPYING.LIB
 echo "main: dist/ holds: ${shipped[*]:-nothing yet}"
+# The release package, made by the build (packaging/) and named by the
+# project's version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw/CMakeCache.txt)
+package="kovarel-desktop-$version-win64.zip"
+rm -f dist/kovarel-desktop-*-win64.zip
+cp "build/mingw/$package" dist/
+echo "main: dist/$package, $(stat -c %s "dist/$package") bytes:"
+python3 -c 'import sys, zipfile; [print(f"  {i.file_size:9d}  {i.filename}") for i in zipfile.ZipFile(sys.argv[1]).infolist()]' "dist/$package"
 
 # The tray at work under Wine: the console round trip with a demonstration server.
 scripts/console-demo.sh build/mingw

@@ -5,7 +5,7 @@
 
 #define IDI_KOVAREL_TRAY 103
 
-#define KV_TRAY_VERSION_BIN 1, 0, 0, 0
-#define KV_TRAY_VERSION_TEXT "1.0.0.0"
+// KV_TRAY_VERSION_BIN and KV_TRAY_VERSION_TEXT, from the project's version.
+#include "tray_version.h"
 
 #endif

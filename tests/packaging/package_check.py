@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""Checks the release zip as a user receives it.
+
+- it holds exactly the expected files under kovarel-desktop-<version>-win64/,
+  every CRC intact and no file empty;
+- each binary is a PE32+ x86-64 image (the tray a GUI program, the DLLs DLLs);
+- hwavc_enc.dll exports exactly its six functions, by their plain names;
+- no binary imports a MinGW runtime DLL, and every DLL a binary imports is a
+  Windows system DLL or ships in the package;
+- kovarel_tray.exe carries icon group 103 with its images, the manifest and a
+  version resource, both of the package's version;
+- the packaged header compiles as C and as C++, and a caller of the six
+  functions links against the packaged DLL.
+
+Usage: package_check.py ZIP VERSION CC CXX   (CC, CXX: the MinGW compilers)
+Prints one line per finding and exits 1 when anything is wrong.
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+import zipfile
+
+EXPORTS = {"hwavc_enc_open", "hwavc_enc_encode", "hwavc_enc_close",
+           "hwavc_enc_reset", "hwavc_enc_done", "hwavc_enc_get_msg"}
+BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll")
+FILES = set(BINARIES) | {
+    "include/hwavc_enc.h",
+    "licenses/SOURCES.txt",
+    "licenses/jansson/LICENSE",
+    "licenses/uchardet/COPYING",
+    "licenses/libiconv/COPYING.LIB",
+    "licenses/onevpl/LICENSE",
+    "licenses/mingw-w64/copyright",
+}
+MINGW_RUNTIME = ("libstdc++", "libgcc", "libwinpthread")
+# What Windows itself provides to our binaries (lower case).
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll",
+               "ole32.dll", "oleaut32.dll", "gdi32.dll", "version.dll", "ws2_32.dll",
+               "shlwapi.dll", "comctl32.dll", "d3d9.dll", "d3d11.dll", "dxgi.dll", "dxva2.dll",
+               "setupapi.dll", "cfgmgr32.dll"}
+
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_FILE_DLL = 0x2000
+PE32_PLUS = 0x20B
+SUBSYSTEM_WINDOWS_GUI = 2
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
+
+
+class PeError(Exception):
+    pass
+
+
+class PeImage:
+    """The parts of a PE image the checks read: header fields, exports,
+    imports and resources. Every read is bounds-checked."""
+
+    def __init__(self, data):
+        self.data = data
+        if self.read(0, 2) != b"MZ":
+            raise PeError("no MZ header")
+        pe = self.u32(0x3C)
+        if self.read(pe, 4) != b"PE\0\0":
+            raise PeError("no PE signature")
+        self.machine = self.u16(pe + 4)
+        sections = self.u16(pe + 6)
+        optional_size = self.u16(pe + 20)
+        self.characteristics = self.u16(pe + 22)
+        opt = pe + 24
+        self.magic = self.u16(opt)
+        if self.magic != PE32_PLUS:
+            raise PeError(f"optional header magic {self.magic:#x}, not PE32+")
+        self.subsystem = self.u16(opt + 68)
+        dir_count = self.u32(opt + 108)
+        self.directories = [struct.unpack_from("<II", data, opt + 112 + 8 * i)
+                            for i in range(min(dir_count, 16))]
+        self.sections = []
+        for i in range(sections):
+            at = opt + optional_size + 40 * i
+            vsize, vaddr, raw_size, raw_at = struct.unpack_from("<IIII", self.read(at + 8, 16))
+            self.sections.append((vaddr, max(vsize, raw_size), raw_at, raw_size))
+
+    def read(self, at, size):
+        if at < 0 or at + size > len(self.data):
+            raise PeError(f"read of {size} bytes at {at:#x} past the end")
+        return self.data[at:at + size]
+
+    def u16(self, at):
+        return struct.unpack("<H", self.read(at, 2))[0]
+
+    def u32(self, at):
+        return struct.unpack("<I", self.read(at, 4))[0]
+
+    def offset(self, rva):
+        for vaddr, vsize, raw_at, raw_size in self.sections:
+            if vaddr <= rva < vaddr + vsize and rva - vaddr < raw_size:
+                return raw_at + rva - vaddr
+        raise PeError(f"RVA {rva:#x} in no section")
+
+    def cstring(self, rva):
+        at = self.offset(rva)
+        end = self.data.find(b"\0", at)
+        if end < 0:
+            raise PeError(f"unterminated name at RVA {rva:#x}")
+        return self.data[at:end].decode("latin-1")
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def exports(self):
+        """(exported names, number of exported functions)."""
+        rva, size = self.directory(0)
+        if not size:
+            return [], 0
+        at = self.offset(rva)
+        functions, names, names_rva = self.u32(at + 20), self.u32(at + 24), self.u32(at + 32)
+        table = self.offset(names_rva) if names else 0
+        return [self.cstring(self.u32(table + 4 * i)) for i in range(names)], functions
+
+    def imports(self):
+        """Names of the DLLs imported, directly and delay-loaded."""
+        found = []
+        rva, size = self.directory(1)
+        if size:
+            at = self.offset(rva)
+            while any(self.read(at, 20)):
+                found.append(self.cstring(self.u32(at + 12)))
+                at += 20
+        rva, size = self.directory(13)
+        if size:
+            at = self.offset(rva)
+            while any(self.read(at, 32)):
+                found.append(self.cstring(self.u32(at + 4)))
+                at += 32
+        return found
+
+    def resources(self):
+        """{(type, id): data} for the resources named by number."""
+        rva, size = self.directory(2)
+        if not size:
+            return {}
+        base = self.offset(rva)
+        found = {}
+
+        def entries(at):
+            named, numbered = self.u16(at + 12), self.u16(at + 14)
+            for i in range(named + numbered):
+                name, target = struct.unpack("<II", self.read(at + 16 + 8 * i, 8))
+                yield name, target
+
+        for rtype, type_dir in entries(base):
+            if not type_dir & 0x80000000 or rtype & 0x80000000:
+                continue
+            for rid, name_dir in entries(base + (type_dir & 0x7FFFFFFF)):
+                if not name_dir & 0x80000000 or rid & 0x80000000:
+                    continue
+                for _, leaf in entries(base + (name_dir & 0x7FFFFFFF)):
+                    data_rva, data_size = struct.unpack("<II", self.read(base + leaf, 8))
+                    found[(rtype, rid)] = self.read(self.offset(data_rva), data_size)
+                    break
+        return found
+
+
+class Findings:
+    def __init__(self, report):
+        self.report = report
+        self.failures = []
+
+    def ok(self, text):
+        self.report(f"ok: {text}")
+
+    def fail(self, text):
+        self.report(f"FAIL: {text}")
+        self.failures.append(text)
+
+    def expect(self, condition, text, why=""):
+        if condition:
+            self.ok(text)
+        else:
+            self.fail(f"{text}{': ' + why if why else ''}")
+
+
+def check_layout(zf, folder, found):
+    names = set(zf.namelist())
+    expected = {f"{folder}/{name}" for name in FILES}
+    found.expect(names == expected, f"the zip holds exactly the {len(FILES)} files under {folder}/",
+                 f"missing {sorted(expected - names)}, unexpected {sorted(names - expected)}")
+    bad = zf.testzip()
+    found.expect(bad is None, "every CRC matches", f"{bad} is corrupt")
+    empty = sorted(info.filename for info in zf.infolist() if info.file_size == 0)
+    found.expect(not empty, "no file is empty", f"{empty}")
+
+
+def check_binary(name, image, package_files, found):
+    found.expect(image.machine == IMAGE_FILE_MACHINE_AMD64, f"{name} is PE32+ x86-64",
+                 f"machine {image.machine:#x}")
+    is_dll = bool(image.characteristics & IMAGE_FILE_DLL)
+    found.expect(is_dll == name.endswith(".dll"), f"{name} is {'a DLL' if is_dll else 'a program'}",
+                 "the DLL flag does not match the name")
+    imports = image.imports()
+    runtime = [dll for dll in imports if dll.lower().startswith(MINGW_RUNTIME)]
+    found.expect(not runtime, f"{name} imports no MinGW runtime DLL", f"imports {runtime}")
+    unknown = [dll for dll in imports
+               if dll.lower() not in SYSTEM_DLLS and dll.lower() not in package_files and dll not in runtime]
+    found.expect(not unknown, f"{name} imports only system DLLs and the package's ({', '.join(imports)})",
+                 f"nothing provides {unknown}")
+
+
+def check_exports(image, found):
+    names, functions = image.exports()
+    found.expect(set(names) == EXPORTS and len(names) == len(EXPORTS) and functions == len(EXPORTS),
+                 "hwavc_enc.dll exports exactly the six functions by their plain names",
+                 f"names {sorted(names)}, {functions} functions")
+
+
+def fixed_version(data):
+    at = data.find(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE))
+    if at < 0 or at + 16 > len(data):
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
+def check_tray(image, version, found):
+    found.expect(image.subsystem == SUBSYSTEM_WINDOWS_GUI, "kovarel_tray.exe is a GUI program",
+                 f"subsystem {image.subsystem}")
+    res = image.resources()
+    group = res.get((RT_GROUP_ICON, 103))
+    if group is None or len(group) < 6:
+        found.fail("kovarel_tray.exe carries icon group 103")
+    else:
+        count = struct.unpack_from("<H", group, 4)[0]
+        ids = [struct.unpack_from("<H", group, 6 + 14 * i + 12)[0] for i in range(count)
+               if 6 + 14 * (i + 1) <= len(group)]
+        missing = [i for i in ids if (RT_ICON, i) not in res]
+        found.expect(count > 0 and len(ids) == count and not missing,
+                     f"kovarel_tray.exe carries icon group 103 with its {count} images",
+                     f"images {missing} missing")
+
+    want = version + ".0"
+    manifest = res.get((RT_MANIFEST, 1))
+    if manifest is None:
+        found.fail("kovarel_tray.exe carries its manifest")
+    else:
+        try:
+            root = ET.fromstring(manifest)
+            ident = root.find("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")
+            got = ident.get("version") if ident is not None else None
+            found.expect(got == want, f"kovarel_tray.exe carries its manifest, version {want}", f"version {got}")
+        except ET.ParseError as err:
+            found.fail(f"kovarel_tray.exe's manifest is not XML: {err}")
+
+    info = res.get((RT_VERSION, 1))
+    got = fixed_version(info) if info else None
+    found.expect(got == want, f"kovarel_tray.exe carries a version resource, {want}", f"found {got}")
+    text = want.encode("utf-16-le")
+    found.expect(info is not None and text in info, f"its version texts say {want}")
+
+
+CALLER = """\
+#include <string.h>
+
+#include "hwavc_enc.h"
+
+/* The records keep their layout in a C caller too. */
+typedef char settings_size[sizeof(hwavc_enc_settings) == 72 ? 1 : -1];
+typedef char frame_size[sizeof(quarn_frame) == 192 ? 1 : -1];
+
+static int log_line(const char *line) { return line != 0; }
+
+int main(void) {
+  hwavc_enc_settings settings;
+  hwavc_enc_data *enc = 0;
+  quarn_frame *out = 0;
+  char msg[HWAVC_ENC_MSG_SIZE];
+  memset(&settings, 0, sizeof settings);
+  settings.width = 1280;
+  settings.height = 720;
+  if (hwavc_enc_open(&enc, &settings, log_line) != 0) return hwavc_enc_get_msg(msg) > 0 ? 1 : 2;
+  hwavc_enc_encode(enc, 0, &out);
+  hwavc_enc_reset(enc);
+  hwavc_enc_close(enc);
+  return hwavc_enc_done(0);
+}
+"""
+
+
+def check_header(folder, cc, cxx, found):
+    source = os.path.join(folder, "caller.c")
+    with open(source, "w") as f:
+        f.write(CALLER)
+    include = os.path.join(folder, "include")
+    dll = os.path.join(folder, "hwavc_enc.dll")
+    for compiler, std in ((cc, ["-std=c99"]), (cxx, ["-x", "c++", "-std=c++11"])):
+        cmd = [compiler, *std, "-Wall", "-Wextra", "-pedantic", "-Werror", "-I", include,
+               source, "-x", "none", dll, "-o", os.path.join(folder, "caller.exe")]
+        run = subprocess.run(cmd, capture_output=True, text=True, errors="replace")
+        found.expect(run.returncode == 0,
+                     f"a {std[-1]} caller of the six functions compiles with the header and links to the DLL",
+                     run.stderr.strip())
+
+
+def check_package(path, version, cc, cxx, report=print):
+    """Runs every check, reporting each finding; returns the failures."""
+    found = Findings(report)
+    folder = f"kovarel-desktop-{version}-win64"
+    found.expect(os.path.basename(path) == folder + ".zip", f"the package is named {folder}.zip",
+                 os.path.basename(path))
+    try:
+        zf = zipfile.ZipFile(path)
+    except (OSError, zipfile.BadZipFile) as err:
+        found.fail(f"{path} opens as a zip: {err}")
+        return found.failures
+    with zf, tempfile.TemporaryDirectory() as scratch:
+        check_layout(zf, folder, found)
+        names = set(zf.namelist())
+        package_files = {n.rsplit("/", 1)[-1].lower() for n in names}
+        images = {}
+        for name in BINARIES:
+            if f"{folder}/{name}" not in names:
+                continue
+            try:
+                image = PeImage(zf.read(f"{folder}/{name}"))
+            except PeError as err:
+                found.fail(f"{name} is PE32+ x86-64: {err}")
+                continue
+            try:
+                check_binary(name, image, package_files, found)
+                if name == "hwavc_enc.dll":
+                    check_exports(image, found)
+                if name == "kovarel_tray.exe":
+                    check_tray(image, version, found)
+                images[name] = image
+            except PeError as err:
+                found.fail(f"{name}'s tables are damaged: {err}")
+        if "hwavc_enc.dll" in images and f"{folder}/include/hwavc_enc.h" in names:
+            zf.extractall(scratch)
+            check_header(os.path.join(scratch, folder), cc, cxx, found)
+    return found.failures
+
+
+def main():
+    if len(sys.argv) != 5:
+        sys.exit(__doc__)
+    failures = check_package(*sys.argv[1:])
+    print(f"package check: {len(failures)} problem(s)")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
