@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: sets up what is missing, builds the Windows deliverables
-# (Release, MinGW-w64 cross build) into dist/, shows the tray opening the web
-# console under Wine, and runs the encoder's sample program on a clip.
+# (Release, MinGW-w64 cross build) and the release zip into dist/, shows the
+# tray opening the web console under Wine, takes pictures of its icon in Wine's
+# taskbar, and runs the encoder's sample program on a clip.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -29,6 +30,9 @@ python3 -c 'import sys, zipfile; [print(f"  {i.file_size:9d}  {i.filename}") for
 
 # The tray at work under Wine: the console round trip with a demonstration server.
 scripts/console-demo.sh build/mingw
+
+# Pictures of the tray's icon and menu in Wine's taskbar, in build/screenshot/.
+scripts/screenshot.sh build/mingw
 
 # The encoder's sample program, run natively on a generated clip: with no
 # Intel GPU here the x264 runtime stand-in stands behind the dispatcher.

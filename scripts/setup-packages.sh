@@ -13,7 +13,7 @@ packages=(
   libjansson-dev libuchardet-dev libvpl-dev libx264-dev libyuv-dev
   ffmpeg libavcodec-dev libavformat-dev libavutil-dev
   clang libclang-rt-14-dev
-  imagemagick python3
+  imagemagick xdotool python3
 )
 
 sudo_cmd=()

@@ -209,6 +209,13 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// The notification area and captions show small icons: the icon's own 16-pixel
+// drawing (at 100% scale) reads better there than the 32-pixel one shrunk.
+static HICON load_small_icon(HINSTANCE hInstance) {
+  return (HICON)LoadImageA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                           GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+}
+
 static int create_window(HINSTANCE hInstance) {
   WNDCLASSEXA wc;
   memset(&wc, 0, sizeof wc);
@@ -217,7 +224,7 @@ static int create_window(HINSTANCE hInstance) {
   wc.lpfnWndProc = WndProc;
   wc.hInstance = hInstance;
   wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
-  wc.hIconSm = wc.hIcon;
+  wc.hIconSm = load_small_icon(hInstance);
   wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
   wc.hbrBackground = (HBRUSH)(INT_PTR)12;
   wc.lpszClassName = KV_CLASS_NAME;
@@ -241,7 +248,7 @@ static void fill_icon_record(HINSTANCE hInstance) {
   g_icon.uID = KV_ICON_ID;
   g_icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   g_icon.uCallbackMessage = WM_TRAY_NOTIFY;
-  g_icon.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
+  g_icon.hIcon = load_small_icon(hInstance);
   strcpy(g_icon.szTip, "Kovarel Media Server");
 }
 
