@@ -521,6 +521,10 @@ int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings *settings, hwa
 }
 
 int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out) {
+  if (!enc || !out) {
+    hwavc_set_msg(__LINE__, "null %s", enc ? "out" : "handle");
+    return HWAVC_ENC_ERR_BAD_CALL;
+  }
   if (frame && check_frame(enc, frame) != 0) {
     *out = nullptr;
     return HWAVC_ENC_ERR_BAD_FRAME;
@@ -588,6 +592,7 @@ int hwavc_enc_close(hwavc_enc_data *enc) {
 }
 
 int hwavc_enc_reset(hwavc_enc_data *enc) {
+  if (!enc) return -1;
   enc->ts_base_set = 0;
   return 0;
 }

@@ -6,6 +6,22 @@
 // frame drain the encoder. Every export returns 0 or a negative code; after a
 // failure hwavc_enc_get_msg tells why.
 //
+// Calling order: hwavc_enc_open; hwavc_enc_encode with a frame, once per raw
+// frame; hwavc_enc_encode without a frame until *out comes back null (the
+// drain: every frame submitted comes back, in submission order);
+// hwavc_enc_close. hwavc_enc_reset may come between encode calls; after a
+// drain, frames may be submitted again. Close the handle after any failure
+// too: a failed encode call leaves the handle usable.
+//
+// Ownership: the caller keeps its settings and its raw frames (the library
+// copies what it needs and keeps no pointer to them). The library owns the
+// handle and the coded frame it hands back: that frame stays valid until the
+// next encode or close call on the handle and is never freed by the caller.
+//
+// Threads: one handle is used by one thread at a time. The library starts no
+// threads of its own and takes no locks; the message slot is one for the
+// whole process, so a message may be replaced by another thread's failure.
+//
 // The two records below are compiled into the caller: their layouts are fixed
 // (x86-64, little-endian) and checked field by field at the end of this file.
 #ifndef HWAVC_ENC_H
@@ -56,6 +72,7 @@ extern "C" {
 #define HWAVC_ENC_ERR_NO_SLOT (-103)
 #define HWAVC_ENC_ERR_NO_SURFACE (-200)
 #define HWAVC_ENC_ERR_BAD_FRAME (-300)
+#define HWAVC_ENC_ERR_BAD_CALL (-301)
 
 // The caller's settings; read only during hwavc_enc_open, strings not kept.
 typedef struct hwavc_enc_settings {
@@ -131,6 +148,7 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 //                              plane, a luma pitch below the width or above the
 //                              surface's, or plane 1 not right after the luma
 //                              rows); nothing was copied or submitted
+//   HWAVC_ENC_ERR_BAD_CALL     a null handle or a null `out`
 //   a negative Media SDK status  the encoder refused the frame
 // HWAVC_ENC_ERR_NO_SYNC_POINT and HWAVC_ENC_ERR_NO_SLOT mean a broken ring.
 // After HWAVC_ENC_ERR_NO_SURFACE or an encoder status *out may still hold a
@@ -140,14 +158,16 @@ HWAVC_ENC_API int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame
 // Ends the session and frees everything; -1 for a null handle.
 HWAVC_ENC_API int hwavc_enc_close(hwavc_enc_data *enc);
 
-// The next frame's pts seeds the fallback decoding-timestamp counter again.
+// The next frame's pts seeds the fallback decoding-timestamp counter again
+// (the encoder itself is not reset). 0; -1 for a null handle.
 HWAVC_ENC_API int hwavc_enc_reset(hwavc_enc_data *enc);
 
 // Does nothing; returns 0.
 HWAVC_ENC_API int hwavc_enc_done(void *ignored);
 
 // Copies the last failure message into `buf` (HWAVC_ENC_MSG_SIZE bytes) and
-// returns its length.
+// returns its length: an empty text and 0 before any failure, -1 for a null
+// buffer. Success never clears the message.
 HWAVC_ENC_API int hwavc_enc_get_msg(char *buf);
 
 #ifdef __cplusplus

@@ -37,7 +37,12 @@ TEST_F(OpenApi, MessageIsEmptyBeforeAnyFailureAndHelpersAnswer) {
   EXPECT_EQ(lib.done(nullptr), 0);
   EXPECT_EQ(lib.done(buf), 0);
   EXPECT_EQ(lib.close(nullptr), -1);
+  EXPECT_EQ(lib.reset(nullptr), -1);
   EXPECT_EQ(lib.get_msg(buf), 0);
+  // A null handle is refused with a reason, not a crash.
+  quarn_frame *out = nullptr;
+  EXPECT_EQ(lib.encode(nullptr, nullptr, &out), HWAVC_ENC_ERR_BAD_CALL);
+  EXPECT_NE(lib.message().find("null handle"), std::string::npos) << lib.message();
 }
 
 TEST_F(OpenApi, OpensThroughTheDispatcherIntoTheStandin) {
