@@ -7,13 +7,15 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 scripts/setup.sh
-cmake --preset mingw -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build --preset mingw
+# A build folder of its own: the tests build the same tree with debug info.
+release=build/release
+cmake --preset mingw -B "$release" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$release"
 mkdir -p dist
 shopt -s nullglob
 shipped=()
 # The tray needs GNU libiconv's DLL beside it; its LGPL text ships with it.
-for f in build/mingw/bin/kovarel_tray.exe build/mingw/bin/hwavc_enc.dll build/mingw/bin/libiconv-2.dll; do
+for f in "$release"/bin/kovarel_tray.exe "$release"/bin/hwavc_enc.dll "$release"/bin/libiconv-2.dll; do
   cp "$f" dist/
   shipped+=("$(basename "$f")")
 done
@@ -21,18 +23,18 @@ cp build/deps/mingw/share/licenses/libiconv/COPYING.LIB dist/libiconv-COPYING.LI
 echo "main: dist/ holds: ${shipped[*]:-nothing yet}"
 # The release package, made by the build (packaging/) and named by the
 # project's version.
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw/CMakeCache.txt)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$release"/CMakeCache.txt)
 package="kovarel-desktop-$version-win64.zip"
 rm -f dist/kovarel-desktop-*-win64.zip
-cp "build/mingw/$package" dist/
+cp "$release/$package" dist/
 echo "main: dist/$package, $(stat -c %s "dist/$package") bytes:"
 python3 -c 'import sys, zipfile; [print(f"  {i.file_size:9d}  {i.filename}") for i in zipfile.ZipFile(sys.argv[1]).infolist()]' "dist/$package"
 
 # The tray at work under Wine: the console round trip with a demonstration server.
-scripts/console-demo.sh build/mingw
+scripts/console-demo.sh "$release"
 
 # Pictures of the tray's icon and menu in Wine's taskbar, in build/screenshot/.
-scripts/screenshot.sh build/mingw
+scripts/screenshot.sh "$release"
 
 # The encoder's sample program, run natively on a generated clip: with no
 # Intel GPU here the x264 runtime stand-in stands behind the dispatcher.
