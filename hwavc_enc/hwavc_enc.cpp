@@ -60,19 +60,24 @@ int rounded_frame_rate(const hwavc_enc_settings *s) { return (int)((double)s->fp
 
 const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
-mfxU16 profile_from_name(const char *name) {
-  if (!name) return 0;
-  if (strcmp(name, "high") == 0) return MFX_PROFILE_AVC_HIGH;
-  if (strcmp(name, "main") == 0) return MFX_PROFILE_AVC_MAIN;
-  if (strcmp(name, "baseline") == 0) return MFX_PROFILE_AVC_BASELINE;
-  return 0;
-}
+struct NamedValue {
+  const char *name;
+  mfxU16 value;
+};
 
-mfxU16 target_usage_from_preset(const char *name) {
+const NamedValue kProfiles[] = {
+    {"high", MFX_PROFILE_AVC_HIGH}, {"main", MFX_PROFILE_AVC_MAIN}, {"baseline", MFX_PROFILE_AVC_BASELINE}};
+const NamedValue kPresets[] = {{"ultrafast", MFX_TARGETUSAGE_BEST_SPEED},
+                               {"veryfast", MFX_TARGETUSAGE_BALANCED},
+                               {"slow", MFX_TARGETUSAGE_BEST_QUALITY}};
+
+// The value of an exactly matching name; 0 (the encoder's choice) otherwise.
+template <size_t N>
+mfxU16 value_of(const NamedValue (&table)[N], const char *name) {
   if (!name) return 0;
-  if (strcmp(name, "ultrafast") == 0) return MFX_TARGETUSAGE_BEST_SPEED;
-  if (strcmp(name, "veryfast") == 0) return MFX_TARGETUSAGE_BALANCED;
-  if (strcmp(name, "slow") == 0) return MFX_TARGETUSAGE_BEST_QUALITY;
+  for (const NamedValue &entry : table) {
+    if (strcmp(name, entry.name) == 0) return entry.value;
+  }
   return 0;
 }
 
@@ -348,9 +353,9 @@ int hwavc_fill_param(hwavc_enc_data *enc, const hwavc_enc_settings *s) {
   int rate = rounded_frame_rate(s);
 
   mfx.CodecId = MFX_CODEC_AVC;
-  mfx.CodecProfile = profile_from_name(s->profile);
+  mfx.CodecProfile = value_of(kProfiles, s->profile);
   hwavc_log(enc, __LINE__, "profile:%s", text_or_null(s->profile));
-  mfx.TargetUsage = target_usage_from_preset(s->preset);
+  mfx.TargetUsage = value_of(kPresets, s->preset);
   hwavc_log(enc, __LINE__, "preset:%s", text_or_null(s->preset));
   int kbps = set_bitrate(&mfx, s->bitrate);
   hwavc_log(enc, __LINE__, "bitrate:%d", kbps);
