@@ -453,8 +453,11 @@ void copy_yuv420p_to_nv12_fast(quarn_frame *dst, const quarn_frame *src, int row
   for (; k < bulk; k += 32) {
     const uint8_t *cb_block = cb + k / 2;
     const uint8_t *cr_block = cr + k / 2;
-    _mm_prefetch((const char *)cb_block + 64, _MM_HINT_NTA);
-    _mm_prefetch((const char *)cr_block + 64, _MM_HINT_NTA);
+    // One prefetch per cache line of each plane: the next 64-byte block.
+    if ((k & 127) == 0) {
+      _mm_prefetch((const char *)cb_block + 64, _MM_HINT_NTA);
+      _mm_prefetch((const char *)cr_block + 64, _MM_HINT_NTA);
+    }
     __m128i u = _mm_loadu_si128((const __m128i *)cb_block);
     __m128i v = _mm_loadu_si128((const __m128i *)cr_block);
     _mm_storeu_si128((__m128i *)(to + k), _mm_unpacklo_epi8(u, v));
