@@ -8,7 +8,8 @@
 - no binary imports a MinGW runtime DLL, and every DLL a binary imports is a
   Windows system DLL or ships in the package;
 - kovarel_tray.exe carries icon group 103 with its images, the manifest and a
-  version resource, both of the package's version;
+  version resource, both of the package's version, and the encoder DLL a
+  version resource too;
 - the packaged header compiles as C and as C++, and a caller of the six
   functions links against the packaged DLL.
 
@@ -253,9 +254,14 @@ def check_tray(image, version, found):
         except ET.ParseError as err:
             found.fail(f"kovarel_tray.exe's manifest is not XML: {err}")
 
-    info = res.get((RT_VERSION, 1))
+    check_version(image, "kovarel_tray.exe", version, found)
+
+
+def check_version(image, name, version, found):
+    want = version + ".0"
+    info = image.resources().get((RT_VERSION, 1))
     got = fixed_version(info) if info else None
-    found.expect(got == want, f"kovarel_tray.exe carries a version resource, {want}", f"found {got}")
+    found.expect(got == want, f"{name} carries a version resource, {want}", f"found {got}")
     text = want.encode("utf-16-le")
     found.expect(info is not None and text in info, f"its version texts say {want}")
 
@@ -331,6 +337,7 @@ def check_package(path, version, cc, cxx, report=print):
                 check_binary(name, image, package_files, found)
                 if name == "hwavc_enc.dll":
                     check_exports(image, found)
+                    check_version(image, name, version, found)
                 if name == "kovarel_tray.exe":
                     check_tray(image, version, found)
                 images[name] = image
