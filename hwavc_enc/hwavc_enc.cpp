@@ -96,6 +96,20 @@ int set_bitrate(mfxInfoMFX *mfx, int bitrate) {
 
 // ---- session and pools --------------------------------------------------
 
+// The name of a hardware implementation, as the open log reports it.
+const char *hardware_name(mfxIMPL base) {
+  switch (base) {
+    case MFX_IMPL_HARDWARE2:
+      return "MFX_IMPL_HARDWARE2";
+    case MFX_IMPL_HARDWARE3:
+      return "MFX_IMPL_HARDWARE3";
+    case MFX_IMPL_HARDWARE4:
+      return "MFX_IMPL_HARDWARE4";
+    default:
+      return "MFX_IMPL_HARDWARE";
+  }
+}
+
 int open_session(hwavc_enc_data *enc) {
   mfxIMPL impl = MFX_IMPL_HARDWARE_ANY;
   mfxVersion version;
@@ -119,16 +133,10 @@ int open_session(hwavc_enc_data *enc) {
       hwavc_set_msg(__LINE__, "only software qsv encoder, quit\n");
       return -1;
     case MFX_IMPL_HARDWARE:
-      hwavc_log(enc, __LINE__, "mode MFX_IMPL_HARDWARE");
-      return 0;
     case MFX_IMPL_HARDWARE2:
-      hwavc_log(enc, __LINE__, "mode MFX_IMPL_HARDWARE2");
-      return 0;
     case MFX_IMPL_HARDWARE3:
-      hwavc_log(enc, __LINE__, "mode MFX_IMPL_HARDWARE3");
-      return 0;
     case MFX_IMPL_HARDWARE4:
-      hwavc_log(enc, __LINE__, "mode MFX_IMPL_HARDWARE4");
+      hwavc_log(enc, __LINE__, "mode %s", hardware_name(MFX_IMPL_BASETYPE(impl)));
       return 0;
     default:
       hwavc_set_msg(__LINE__, "unknow qsv encoder %d\n", (int)MFX_IMPL_BASETYPE(impl));
