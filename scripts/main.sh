@@ -10,7 +10,9 @@ scripts/setup.sh
 # A build folder of its own: the tests build the same tree with debug info.
 release=build/release
 cmake --preset mingw -B "$release" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$release"
+# The package and the programs the demonstrations below run beside it; the
+# test programs are the test command's.
+cmake --build "$release" --target package_zip stub_kovarel demo_server console_demo taskbar_probe
 mkdir -p dist
 shopt -s nullglob
 shipped=()
@@ -50,3 +52,4 @@ LD_LIBRARY_PATH=build/native/bin/mfx_standin build/native/bin/hwavc_enc_sample \
 echo "main: ffprobe $sample/clip.h264:"
 ffprobe -v error -count_frames -show_entries stream=codec_name,profile,width,height,nb_read_frames \
   -of compact=p=0 "$sample/clip.h264"
+echo "main: done in $SECONDS s; the package and its files in dist/, the tray's pictures in build/screenshot/, the sample's stream in $sample/"
