@@ -122,6 +122,23 @@ TEST(EncoderEncode, NoFreeSurfaceInTimeGivesItsCodeAfterCollecting) {
   EXPECT_EQ(hwavc_enc_close(enc), 0);
 }
 
+TEST(EncoderEncode, ASurfaceFreedByWaitingForTheOldestFrameIsTakenWithoutSleeping) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SURFACES", "1:1"}};
+  hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 2);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  TestFrame frame(320, 240);
+  quarn_frame *out = nullptr;
+  int saved_limit = hwavc_surface_wait_limit_ms;
+  hwavc_surface_wait_limit_ms = 0;  // no sleeping for a surface at all
+  for (int t = 0; t < 4; t++) {
+    frame.get()->pts = t;
+    EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0) << t;
+  }
+  hwavc_surface_wait_limit_ms = saved_limit;
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
 TEST(EncoderEncode, EncodingAndDrainingAllocateNothing) {
   Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
   hwavc_enc_settings settings = make_settings(640, 360, 30, 1, 1000, 4);
