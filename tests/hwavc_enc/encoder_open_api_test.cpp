@@ -183,6 +183,11 @@ TEST_F(OpenApi, TheRuntimesCorrectionsAreLoggedAsItMadeThem) {
     EXPECT_EQ(log.contains("warning"), c.lines[0].find("warning") != std::string::npos);
     EXPECT_EQ(lib.close(enc), 0);
   }
+  // A buffer beyond what a slot can hold fails the open instead of wrapping.
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_KB", "65535"}};
+  std::string msg = open_fails(make_settings(640, 480, 25, 1, 7158278));
+  EXPECT_TRUE(is_slot_text(msg, "bitstream buffer of 5767080000 bytes asked, over 2147483647\n")) << msg;
+  EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
 }
 
 // Settings that cannot make a working encoder are refused before any session
