@@ -166,6 +166,14 @@ int ff_sys_find_fill(ff_dir *p) {
 
 FILE *ff_sys_file_open(const char *utf8, const char *mode) {
   FILE *fp = fopen(utf8, mode);
+  // A directory opens for reading here, not on Windows, and then reads as an
+  // empty or an endless file: refuse it as Windows does.
+  struct stat st;
+  if (fp && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(fp);
+    fp = nullptr;
+    errno = EISDIR;
+  }
   if (!fp) ff_set_msg(FF_DIR_TAG, __LINE__, "failed to open %s, err:%d", utf8, errno);
   return fp;
 }

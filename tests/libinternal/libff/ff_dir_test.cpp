@@ -28,6 +28,7 @@
 #include "ff.h"
 #include "ff_calloc_internal.h"
 #include "ff_dir.h"
+#include "ff_text.h"
 
 namespace {
 
@@ -319,6 +320,28 @@ TEST_F(Dir, FailedOpenReportsAndReleasesTheGlobalLock) {
     ff_global_unlock();
   });
   ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+// Windows cannot open a directory as a stream; neither can POSIX here, where
+// a directory would otherwise read as an empty or endless file.
+TEST_F(Dir, ADirectoryIsNoFileToOpenOrRead) {
+  std::string dir = root + "sub";
+  ff_dir_mkdir(dir.c_str());
+  EXPECT_EQ(ff_file_open(dir.c_str(), "rb"), nullptr);
+  int prefixes = 0;
+  std::string body = message_body(ff_get_msg(), &prefixes);
+  EXPECT_EQ(prefixes, 1);
+  EXPECT_EQ(body.rfind("failed to open " + dir + ", err:", 0), 0u) << body;
+  EXPECT_NE(body, "failed to open " + dir + ", err:0");
+
+  ff_buffer *text = ff_buffer_new(1024);
+  EXPECT_EQ(ff_text_file_read(dir.c_str(), text, -1), -1);
+  EXPECT_EQ(ff_buffer_data_size(text), 0);
+  // The reader's own text alone, as when the name is missing.
+  std::string msg = ff_get_msg();
+  EXPECT_EQ(msg.rfind("ff_text(", 0), 0u) << msg;
+  EXPECT_EQ(msg.substr(msg.find("): ") + 3), "failed to open " + dir) << msg;
+  ff_buffer_free(text);
 }
 
 TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
