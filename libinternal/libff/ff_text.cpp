@@ -2,6 +2,7 @@
 // the uchardet detector and iconv.
 #include "ff_text.h"
 
+#include <emmintrin.h>
 #include <iconv.h>
 #include <limits.h>
 #include <stdint.h>
@@ -274,6 +275,56 @@ int text_len(const char *data, int size) {
   return nul ? (int)(nul - data) : size;
 }
 
+// Copies n bytes in 16-byte pieces: up to 15 bytes more are read and written.
+void copy_run(char *to, const char *from, int n) {
+  for (int j = 0; j < n; j += 16) _mm_storeu_si128((__m128i *)(to + j), _mm_loadu_si128((const __m128i *)(from + j)));
+}
+
+// Copies in[0..size) to out with the CR of each CR LF before the first NUL
+// byte dropped; returns the bytes written. 64 bytes at a time: a chunk
+// without CR is stored as loaded, otherwise the runs between the pairs are
+// copied in 16-byte pieces whose overshoot the next run overwrites. From a
+// chunk with a NUL on, and near the end, where the pieces would reach past
+// size, byte by byte.
+int fold_crlf(char *out, const char *in, int size) {
+  const __m128i cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+  int i = 0, o = 0;
+  for (; i + 80 <= size; i += 64) {
+    __m128i v[4];
+    uint64_t crs = 0;  // bit k: in[i + k] is a CR
+    for (int q = 0; q < 4; q++) {
+      v[q] = _mm_loadu_si128((const __m128i *)(in + i + 16 * q));
+      crs |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v[q], cr)) << (16 * q);
+    }
+    __m128i low = _mm_min_epu8(_mm_min_epu8(v[0], v[1]), _mm_min_epu8(v[2], v[3]));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero))) break;
+    char *to = out + o;
+    if (!crs) {
+      for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(to + 16 * q), v[q]);
+      o += 64;
+      continue;
+    }
+    const char *from = in + i;
+    int start = 0;
+    for (; crs; crs &= crs - 1) {
+      int k = __builtin_ctzll(crs);
+      if (from[k + 1] != '\n') continue;
+      copy_run(to, from + start, k - start);
+      to += k - start;
+      start = k + 1;
+    }
+    copy_run(to, from + start, 64 - start);
+    o = (int)(to - out) + 64 - start;
+  }
+  int len = i + text_len(in + i, size - i);
+  for (; i < len; i++) {
+    out[o] = in[i];
+    o += !(in[i] == '\r' && i + 1 < len && in[i + 1] == '\n');
+  }
+  memcpy(out + o, in + len, (size_t)(size - len));
+  return o + size - len;
+}
+
 }  // namespace
 
 int ff_text_file_read(const char *file_name, ff_buffer *dst, int file_size_limit) {
@@ -499,25 +550,19 @@ int ff_text_iconv(ff_buffer *src, const char *in_charset, ff_buffer **dst, const
 }
 
 int ff_text_convert_crlf_to_lf(ff_buffer *dst, ff_buffer *src) {
-  while (ff_buffer_data_size(src) > 0) {
-    const char *data = ff_buffer_data(src);
-    // The search ends at a NUL byte: CR LF behind one is copied unchanged.
-    int len = text_len(data, ff_buffer_data_size(src));
-    const char *crlf = nullptr;
-    for (int i = 0; i + 1 < len && !crlf; i++) {
-      if (data[i] == '\r' && data[i + 1] == '\n') crlf = data + i;
-    }
-    int keep = crlf ? (int)(crlf - data) : ff_buffer_data_size(src);
-    int out_size = crlf ? keep + 1 : keep;
-    // Room first, so nothing leaves src that is not in dst.
-    if (ff_buffer_increase_buf(dst, out_size) < 0) {
-      ff_set_msg(kTag, __LINE__, "failed to buffer_push %d", out_size);
-      return -1;
-    }
-    ff_buffer_push(dst, data, keep);
-    if (crlf) ff_buffer_push(dst, "\n", 1);
-    ff_buffer_remove(src, crlf ? keep + 2 : keep);
+  int size = ff_buffer_data_size(src);
+  if (size == 0) return 0;
+  // Room first, so nothing leaves src that is not in dst.
+  if (ff_buffer_increase_buf(dst, size) < 0) {
+    ff_set_msg(kTag, __LINE__, "failed to buffer_push %d", size);
+    return -1;
   }
+  char *out = ff_buffer_data(dst) + ff_buffer_data_size(dst);
+  // The search ends at a NUL byte: CR LF behind one is copied unchanged.
+  int written = fold_crlf(out, ff_buffer_data(src), size);
+  ff_buffer_set_buf_size(dst, written);  // within the room made above
+  out[written] = '\0';
+  ff_buffer_remove(src, size);
   return 0;
 }
 

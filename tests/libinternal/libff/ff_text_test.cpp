@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -322,6 +323,30 @@ TEST_F(Text, CrLfBecomesLf) {
     Buffer dst(ff_buffer_new(4));
     EXPECT_EQ(ff_text_convert_crlf_to_lf(dst.get(), src.get()), 0);
     EXPECT_EQ(data_of(dst.get()), c.out) << testing::PrintToString(c.in);
+    EXPECT_EQ(ff_buffer_data_size(src.get()), 0);
+  }
+
+  // Long texts of every length around the sizes the folding works in, with
+  // pairs, lone CRs and LFs and NULs anywhere, appended behind what dst holds.
+  std::mt19937 rng(16);
+  const char kSpecial[] = {'\r', '\n', '\r', '\n', '\r', '\n', '\0'};
+  const unsigned kPercent[] = {60, 10, 1};  // of special bytes, so runs of every length
+  for (int length = 0; length < 700; length++) {
+    std::string in(length, 'a');
+    for (char &ch : in) {
+      if (rng() % 100 < kPercent[length % 3]) ch = kSpecial[rng() % (length % 2 ? 7 : 6)];
+    }
+    // The reference: a pair counts only when both bytes lie before the first NUL.
+    size_t nul = std::min(in.find('\0'), in.size());
+    std::string want = "kept";
+    for (size_t i = 0; i < in.size(); i++) {
+      if (!(i + 1 < nul && in[i] == '\r' && in[i + 1] == '\n')) want += in[i];
+    }
+    Buffer src = buffer_of(in);
+    Buffer dst = buffer_of("kept");
+    EXPECT_EQ(ff_text_convert_crlf_to_lf(dst.get(), src.get()), 0);
+    ASSERT_EQ(data_of(dst.get()), want) << testing::PrintToString(in);
+    EXPECT_EQ(ff_buffer_data(dst.get())[ff_buffer_data_size(dst.get())], '\0');
     EXPECT_EQ(ff_buffer_data_size(src.get()), 0);
   }
 
