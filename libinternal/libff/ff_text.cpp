@@ -206,6 +206,8 @@ int scan_utf16(const uint8_t *d, int size, bool big_endian) {
 
 // UTF-16 in the machine's order at data to UTF-8 appended to dst. The units
 // are read from an aligned copy when the data does not start on a unit.
+// -1 with the slot set, or 1 without a message when no UTF-8 came out: that
+// text belongs to the caller's place.
 int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
   uint16_t *copy = nullptr;
   const uint16_t *in = (const uint16_t *)data;
@@ -221,8 +223,7 @@ int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
   if (!utf8) return -1;
   int rc = 0;
   if (utf8_len < 1) {
-    ff_set_msg(kTag, __LINE__, "utf-8 empty");
-    rc = -1;
+    rc = 1;
   } else if (push_or_report(dst, utf8, utf8_len, __LINE__) == 0) {
     fflog_line("text: to UTF-8: %d OK", utf8_len);
   } else {
@@ -399,11 +400,13 @@ int ff_text_convert_to_utf8(ff_buffer *src, ff_buffer *dst) {
         d[2 * i + 1] = t;
       }
     }
-    if (utf16_to_dst(ff_buffer_data(src), units, dst) != 0) {
+    int rc = utf16_to_dst(ff_buffer_data(src), units, dst);
+    if (rc > 0) {
+      ff_set_msg(kTag, __LINE__, "utf-8 empty");
+    } else if (rc < 0) {
       ff_chain_msg(kTag, __LINE__);
-      return -1;
     }
-    return 0;
+    return rc == 0 ? 0 : -1;
   }
 
   if (ff_text_detect(src, src_enc) != 0) {
