@@ -7,6 +7,7 @@
 #include "ff.h"
 #include "ff_dir.h"
 #include "ff_dir_sys.h"
+#include "ff_text.h"
 
 namespace {
 
@@ -50,6 +51,12 @@ int ff_dir_get_file(ff_dir *p, const char *path) {
       return fail_closed(p);
     }
   } else {
+    // On Windows a byte that is not UTF-8 would become '?', a wildcard, and
+    // an overlong form another character: such a path is no pattern.
+    if (!ff_utf8_valid(path, (int)strlen(path))) {
+      ff_set_msg(FF_DIR_TAG, __LINE__, "path '%s' is not UTF-8", path);
+      return -1;
+    }
     if (ff_sys_find_open(p, path) != 0) return -1;
     // Only the start of a search skips these two; later ones are returned.
     while (ff_sys_find_is_dot(p)) {

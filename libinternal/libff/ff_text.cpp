@@ -127,6 +127,18 @@ uint16_t *ff_utf8_to_utf16_2(const char *in, int in_len, int *out_len2) {
   return out;
 }
 
+int ff_utf8_valid(const char *in, int in_len) {
+  const unsigned char *bytes = (const unsigned char *)in;
+  static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // the smallest value of each length
+  for (int pos = 0; pos < in_len;) {
+    uint32_t v;
+    int len = decode_utf8(bytes + pos, in_len - pos, &v);
+    if (len == 0 || v < kLeast[len] || is_high_surrogate(v) || is_low_surrogate(v)) return 0;
+    pos += len;
+  }
+  return 1;
+}
+
 int ff_utf16_to_utf8(const uint16_t *in, int in_len, char *out, int *out_len, int max_out_len) {
   int pos = 0, written = 0;
   while (pos < in_len && written < max_out_len) {

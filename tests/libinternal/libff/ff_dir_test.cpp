@@ -175,6 +175,39 @@ TEST_F(Dir, WildcardsInTheLastComponentAndPlainPaths) {
   EXPECT_EQ(d.hfind, nullptr);
 }
 
+// Bytes that are not UTF-8 never reach the platform's search: on Windows
+// they would turn into '?', a wildcard, and an overlong form into another
+// character.
+TEST_F(Dir, APathThatIsNotUtf8IsRefused) {
+  write_file(root + "cafe.txt", "");
+  const std::string names[] = {
+      "caf\xE9.txt",          // Latin-1
+      "caf\xE0\x81\xA5.txt",  // 'e' in an overlong form
+      "caf\xED\xA0\x80.txt",  // an encoded surrogate
+      "caf\xC3",              // cut short
+  };
+  for (const auto &n : names) {
+    std::string path = root + n;
+    SCOPED_TRACE(testing::PrintToString(n));
+    for (auto check : {ff_check_file, ff_check_dir}) {
+      EXPECT_EQ(check(path.c_str()), -1);
+      int prefixes = 0;
+      EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "path '" + path + "' is not UTF-8");
+      EXPECT_EQ(prefixes, 1);
+    }
+    ff_dir d;
+    memset(&d, 0, sizeof d);
+    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), n.c_str()), -1);
+    EXPECT_EQ(d.hfind, nullptr);
+    EXPECT_EQ(d.file_name[0], '\0');
+  }
+  EXPECT_EQ(ff_check_file((root + "caf?.txt").c_str()), 0);  // a wildcard asked for
+  // The smallest character of each length is no overlong form.
+  std::string smallest = root + "\xC2\x80 \xE0\xA0\x80 \xF0\x90\x80\x80";
+  write_file(smallest, "");
+  EXPECT_EQ(ff_check_file(smallest.c_str()), 0) << ff_get_msg();
+}
+
 TEST_F(Dir, AnOpenSearchIgnoresTheNewPattern) {
   write_file(root + "1.txt", "");
   write_file(root + "2.txt", "");
