@@ -15,6 +15,8 @@
 
 namespace {
 
+const char kTag[] = "ff_dir_posix";
+
 // The open search behind hfind. dir is NULL for a plain path: its one entry
 // is read at open, and there is no next one.
 struct Search {
@@ -134,7 +136,7 @@ bool open_search(ff_dir *p, const char *path) {
 
 int ff_sys_find_open(ff_dir *p, const char *pattern) {
   if (!open_search(p, pattern)) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "can't open file or dir of '%s'", pattern);
+    ff_set_msg(kTag, __LINE__, "can't open file or dir of '%s'", pattern);
     p->hfind = nullptr;
     return -1;
   }
@@ -174,7 +176,7 @@ FILE *ff_sys_file_open(const char *utf8, const char *mode) {
     fp = nullptr;
     errno = EISDIR;
   }
-  if (!fp) ff_set_msg(FF_DIR_TAG, __LINE__, "failed to open %s, err:%d", utf8, errno);
+  if (!fp) ff_set_msg(kTag, __LINE__, "failed to open %s, err:%d", utf8, errno);
   return fp;
 }
 
@@ -190,7 +192,7 @@ int ff_sys_module_path(char *path, int size) {
   ssize_t len = readlink("/proc/self/exe", path, (size_t)size);
   // A full buffer means a cut path, which would name the wrong directory.
   if (len <= 0 || len >= size) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to GetModuleFileName %d", len < 0 ? errno : ENAMETOOLONG);
+    ff_set_msg(kTag, __LINE__, "failed to GetModuleFileName %d", len < 0 ? errno : ENAMETOOLONG);
     return -1;
   }
   path[len] = '\0';
@@ -199,7 +201,7 @@ int ff_sys_module_path(char *path, int size) {
 
 int ff_sys_set_current_dir(const char *path) {
   if (chdir(path) != 0) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to SetCurrentDirectoryA: %d", errno);
+    ff_set_msg(kTag, __LINE__, "failed to SetCurrentDirectoryA: %d", errno);
     return -1;
   }
   return 0;

@@ -10,6 +10,8 @@
 
 namespace {
 
+const char kTag[] = "ff_thread_posix";
+
 struct ff_cond {
   pthread_cond_t cond;
 };
@@ -24,7 +26,7 @@ void *ff_thread_thread(void *record) {
 int ff_sys_thread_start(ff_sys_thread *t, void *record) {
   int err = pthread_create(&t->id, nullptr, ff_thread_thread, record);
   if (err != 0) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "pthread_create err: %d", err);
+    ff_set_msg(kTag, __LINE__, "pthread_create err: %d", err);
     return -1;
   }
   t->started = 1;
@@ -47,7 +49,7 @@ void ff_sys_thread_release(ff_sys_thread *t) {
 int ff_mutex_open(hnd_t *h) {
   pthread_mutex_t *m = (pthread_mutex_t *)ff_calloc(sizeof(pthread_mutex_t));
   if (!m) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_mutex");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_mutex");
     return -1;
   }
   // Recursive, as a Win32 critical section is.
@@ -80,7 +82,7 @@ int ff_mutex_unlock(hnd_t h) {
 int ff_cond_open(hnd_t *h) {
   ff_cond *c = (ff_cond *)ff_calloc(sizeof(ff_cond));
   if (!c) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_cond");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_cond");
     return -1;
   }
   pthread_condattr_t attr;

@@ -4,14 +4,12 @@
 #define FF_THREAD_SYS_H
 
 #ifdef _WIN32
-#define FF_THREAD_TAG "ff_thread_win32"
 // The thread's HANDLE; null until the thread has been created.
 struct ff_sys_thread {
   void *handle;
 };
 #else
 #include <pthread.h>
-#define FF_THREAD_TAG "ff_thread_posix"
 // A pthread may be joined or detached only once, so the unit remembers which
 // of those it did.
 struct ff_sys_thread {

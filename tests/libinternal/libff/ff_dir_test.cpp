@@ -19,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ff.h"
 #include "ff_calloc_internal.h"
@@ -67,17 +69,32 @@ void set_mtime(const std::string &utf8_path, int64_t unix_seconds) {
 #endif
 }
 
-// The slot's text without its "tag(line): " prefixes, and how many it had.
-std::string message_body(const std::string &msg, int *prefixes) {
-  std::regex prefix(std::string("^") + kTag + "\\(\\d+\\): ");
-  std::string rest = msg;
-  *prefixes = 0;
-  std::smatch m;
-  while (std::regex_search(rest, m, prefix)) {
-    rest = m.suffix();
-    ++*prefixes;
+// The slot's text split into its prefixes of the directory units, outermost
+// first, and the text behind them.
+struct Message {
+  std::vector<std::string> tags;
+  std::vector<std::string> places;  // "tag(line)"
+  std::string body;
+};
+
+Message parse(const std::string &msg) {
+  static const std::regex prefix("^(ff_dir(?:_win32|_posix)?)\\(\\d+\\): ");
+  Message m;
+  m.body = msg;
+  std::smatch match;
+  while (std::regex_search(m.body, match, prefix)) {
+    m.tags.push_back(match[1]);
+    m.places.push_back(match.str(0).substr(0, match.length(0) - 2));
+    m.body = match.suffix();
   }
-  return rest;
+  return m;
+}
+
+// The slot's text without its prefixes, and how many it had.
+std::string message_body(const std::string &msg, int *prefixes) {
+  Message m = parse(msg);
+  *prefixes = (int)m.places.size();
+  return m.body;
 }
 
 class Dir : public ::testing::Test {
@@ -375,6 +392,43 @@ TEST_F(Dir, ADirectoryIsNoFileToOpenOrRead) {
   EXPECT_EQ(msg.rfind("ff_text(", 0), 0u) << msg;
   EXPECT_EQ(msg.substr(msg.find("): ") + 3), "failed to open " + dir) << msg;
   ff_buffer_free(text);
+}
+
+// A tag and a line name one place: the portable unit's messages carry its
+// tag, the platform unit's theirs.
+TEST_F(Dir, EachPlaceHasItsOwnTagAndLine) {
+  std::map<std::string, std::string> text_at;  // innermost place, its text
+  auto expect_set_in = [&](const std::string &tag, const std::string &text) {
+    Message m = parse(ff_get_msg());
+    ASSERT_FALSE(m.places.empty()) << ff_get_msg();
+    EXPECT_EQ(m.tags.back(), tag) << ff_get_msg();
+    for (size_t i = 0; i + 1 < m.tags.size(); i++) EXPECT_EQ(m.tags[i], "ff_dir") << "chained: " << ff_get_msg();
+    EXPECT_EQ(m.body.rfind(text, 0), 0u) << ff_get_msg();
+    auto known = text_at.emplace(m.places.back(), text).first;
+    EXPECT_EQ(known->second, text) << m.places.back() << " names two places";
+  };
+  ff_dir d;
+  memset(&d, 0, sizeof d);
+  EXPECT_EQ(ff_dir_next_file(&d, nullptr), -1);
+  expect_set_in("ff_dir", "p or hfind eq NULL");
+  EXPECT_EQ(ff_dir_get_file(&d, (root + "*").c_str()), -1);
+  expect_set_in("ff_dir", "not found");
+  EXPECT_EQ(ff_check_file((root + "\xE9").c_str()), -1);
+  expect_set_in("ff_dir", "path '");
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
+  ff_calloc_fail_after(-1);
+  expect_set_in("ff_dir", "failed to calloc ");
+  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "missing"), -1);
+  expect_set_in(kTag, "can't open file or dir of '");
+  EXPECT_EQ(ff_file_open((root + "missing").c_str(), "rb"), nullptr);
+  expect_set_in(kTag, "failed to open ");
+  EXPECT_EQ(ff_set_current_dir((root + "missing").c_str()), -1);
+  expect_set_in(kTag, "failed to SetCurrentDirectoryA: ");
+  write_file(root + "one", "");
+  ASSERT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), 0);
+  EXPECT_EQ(ff_dir_next_file(&d, nullptr), -1);
+  expect_set_in("ff_dir", "not found");
 }
 
 TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
