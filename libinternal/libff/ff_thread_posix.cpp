@@ -24,8 +24,10 @@ void *ff_thread_thread(void *record) {
 }  // namespace
 
 int ff_sys_thread_start(ff_sys_thread *t, void *record) {
+  pthread_mutex_init(&t->join_lock, nullptr);
   int err = pthread_create(&t->id, nullptr, ff_thread_thread, record);
   if (err != 0) {
+    pthread_mutex_destroy(&t->join_lock);
     ff_set_msg(kTag, __LINE__, "pthread_create err: %d", err);
     return -1;
   }
@@ -34,15 +36,22 @@ int ff_sys_thread_start(ff_sys_thread *t, void *record) {
 }
 
 void ff_sys_thread_wait(ff_sys_thread *t) {
-  if (t->joined) return;
-  pthread_join(t->id, nullptr);
-  t->joined = 1;
+  // A second pthread_join of one thread is undefined (glibc waits forever):
+  // a join that comes while another one runs waits for it instead.
+  pthread_mutex_lock(&t->join_lock);
+  if (!t->joined) {
+    pthread_join(t->id, nullptr);
+    t->joined = 1;
+  }
+  pthread_mutex_unlock(&t->join_lock);
 }
 
 void ff_sys_thread_release(ff_sys_thread *t) {
+  if (!t->started) return;
   // A thread that was never joined is detached, so its resources go when it
   // ends.
-  if (t->started && !t->joined) pthread_detach(t->id);
+  if (!t->joined) pthread_detach(t->id);
+  pthread_mutex_destroy(&t->join_lock);
   t->started = 0;
 }
 

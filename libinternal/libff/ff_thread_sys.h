@@ -11,11 +11,12 @@ struct ff_sys_thread {
 #else
 #include <pthread.h>
 // A pthread may be joined or detached only once, so the unit remembers which
-// of those it did.
+// of those it did; concurrent joins take turns on join_lock.
 struct ff_sys_thread {
   pthread_t id;
   int started;
   int joined;
+  pthread_mutex_t join_lock;
 };
 #endif
 
