@@ -114,14 +114,16 @@ bool open_search(ff_dir *p, const char *path) {
       return true;
     }
   } else {
-    char dir[4096];
-    if (!slash) {
-      snprintf(dir, sizeof dir, ".");
-    } else {
-      // "/x" searches the root; "a/b/x" searches "a/b".
-      snprintf(dir, sizeof dir, "%.*s", slash == path ? 1 : (int)(slash - path), path);
+    // "x" searches ".", "/x" the root, "a/b/x" "a/b". A directory part that
+    // does not fit is no path: cut, it would name another directory.
+    char dir[PATH_MAX];
+    const char *dir_start = slash ? path : ".";
+    size_t dir_len = !slash || slash == path ? 1 : (size_t)(slash - path);
+    if (dir_len < sizeof dir) {
+      memcpy(dir, dir_start, dir_len);
+      dir[dir_len] = '\0';
+      s->dir = opendir(dir);
     }
-    s->dir = opendir(dir);
     if (s->dir && read_matching(s, &p->find_data) == 0) {
       p->hfind = s;
       return true;
