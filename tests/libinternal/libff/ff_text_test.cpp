@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_calloc_internal.h"
 #include "ff_text.h"
 
 namespace {
@@ -173,6 +174,15 @@ TEST_F(Text, Utf16WithoutCharactersFails) {
   decode(std::string("\xFF\xFE\x3D\xD8", 4), &rc);
   EXPECT_EQ(rc, -1);
   EXPECT_TRUE(std::regex_match(std::string(ff_get_msg()), kEmpty)) << ff_get_msg();
+
+  // A failure inside the conversion is passed on behind the converter's place.
+  ff_calloc_fail_after(0);
+  decode(std::string("\xFF\xFE" "A\0", 4), &rc);
+  ff_calloc_fail_after(-1);
+  EXPECT_EQ(rc, -1);
+  EXPECT_TRUE(std::regex_match(std::string(ff_get_msg()),
+                               std::regex("ff_text\\(\\d+\\): ff_text\\(\\d+\\): failed to calloc 5")))
+      << ff_get_msg();
 }
 
 TEST_F(Text, DetectedTextGoesThroughIconv) {
