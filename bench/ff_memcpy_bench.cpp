@@ -1,6 +1,7 @@
 // Streaming copies against the C library's memcpy, at sizes from cache-resident
-// to far beyond the last-level cache. Prints, per size, each routine's
-// throughput as a ratio of memcpy's measured in the same run.
+// to far beyond the last-level cache, and CR LF folding of a text against one
+// memcpy of the same bytes. Prints each routine's throughput as a ratio of
+// memcpy's measured in the same run.
 #include <benchmark/benchmark.h>
 
 #include <stdio.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_text.h"
 
 namespace {
 
@@ -36,6 +38,51 @@ void copy_bench(benchmark::State &state, CopyFn copy) {
 }
 
 const int64_t kSizes[] = {4 << 10, 256 << 10, 4 << 20, 64 << 20};
+
+// A text of 12-byte lines (ten letters, CR, LF), the shape of a log or a
+// configuration file written on Windows.
+std::string crlf_text(size_t len) {
+  std::string text(len, 'k');
+  for (size_t i = 10; i + 1 < len; i += 12) {
+    text[i] = '\r';
+    text[i + 1] = '\n';
+  }
+  return text;
+}
+
+// The reference: one memcpy of the text into a buffer's storage.
+void text_memcpy_bench(benchmark::State &state) {
+  std::string text = crlf_text((size_t)state.range(0));
+  std::vector<char> to(text.size());
+  for (auto _ : state) {
+    memcpy(to.data(), text.data(), text.size());
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+}
+
+// Folding consumes its source: it is filled again outside the timing, and the
+// destination keeps its storage, as the memcpy's does.
+void crlf_bench(benchmark::State &state) {
+  std::string text = crlf_text((size_t)state.range(0));
+  ff_buffer *src = ff_buffer_new((int)text.size() + 1);
+  ff_buffer *dst = ff_buffer_new((int)text.size() + 1);
+  for (auto _ : state) {
+    state.PauseTiming();
+    ff_buffer_push(src, text.data(), (int)text.size());
+    ff_buffer_reset_light(dst);
+    state.ResumeTiming();
+    ff_text_convert_crlf_to_lf(dst, src);
+    benchmark::DoNotOptimize(ff_buffer_data(dst));
+  }
+  if (ff_buffer_data_size(dst) != (int)(text.size() - text.size() / 12)) state.SkipWithError("wrong folding");
+  state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+  ff_buffer_free(src);
+  ff_buffer_free(dst);
+}
+
+const int64_t kTextSize = 4 << 20;
 
 // Remembers bytes per second per (routine, size) while printing as usual.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -67,6 +114,8 @@ int main(int argc, char **argv) {
     for (int64_t size : kSizes) b->Arg(size);
     b->MinTime(0.2);
   }
+  benchmark::RegisterBenchmark("text_memcpy", text_memcpy_bench)->Arg(kTextSize)->MinTime(0.2);
+  benchmark::RegisterBenchmark("crlf_to_lf", crlf_bench)->Arg(kTextSize)->MinTime(0.2);
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -80,6 +129,12 @@ int main(int argc, char **argv) {
       return t.count(size) && base.count(size) ? t.at(size) / base.at(size) : 0.0;
     };
     printf("%-10s %12.2f %12.2f\n", size_text(size).c_str(), ratio("ff_memcpy"), ratio("sse2_memcpy"));
+  }
+  const auto &text_base = reporter.throughput["text_memcpy"];
+  const auto &crlf = reporter.throughput["crlf_to_lf"];
+  if (text_base.count(kTextSize) && crlf.count(kTextSize)) {
+    printf("\nCR LF to LF over %s of 12-byte lines: %.2f times the time of one memcpy of the same bytes\n",
+           size_text(kTextSize).c_str(), text_base.at(kTextSize) / crlf.at(kTextSize));
   }
   benchmark::Shutdown();
   return 0;

@@ -62,10 +62,11 @@ static NOTIFYICONDATAA g_icon;   // kept for removal and for adding again
 static UINT taskbar_created;     // the shell's broadcast after it restarts
 static HANDLE waiter_done;       // set by the waiter as its last act
 
+// Both threads log, and the sink may run on both at once: one call writes
+// the whole line, as the stream is locked for each call.
 void log_cb(char *buf, void *) {
   if (!debug_output) return;
-  fputs(buf, stdout);
-  fputc('\n', stdout);
+  printf("%s\n", buf);
   fflush(stdout);
 }
 

@@ -41,9 +41,11 @@ int ff_destroy(void) {
   return 0;
 }
 
-int ff_global_lock(void) { return ff_mutex_lock(g_mutex); }
+// Before ff_init and after ff_destroy there is no mutex: -1, no message, so
+// that callers can run unguarded without a stray text in the slot.
+int ff_global_lock(void) { return g_mutex ? ff_mutex_lock(g_mutex) : -1; }
 
-int ff_global_unlock(void) { return ff_mutex_unlock(g_mutex); }
+int ff_global_unlock(void) { return g_mutex ? ff_mutex_unlock(g_mutex) : -1; }
 
 int ff_double_equals(double a, double b, double epsilon) { return fabs(a - b) < epsilon ? 1 : 0; }
 

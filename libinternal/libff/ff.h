@@ -19,6 +19,8 @@ typedef void *hnd_t;
 // return 0 and change nothing; one ff_destroy undoes any number of them.
 int ff_init(void);
 int ff_destroy(void);  // -1 when not initialised (no message)
+// 0; -1 without a message while the library is not initialised, when there
+// is no lock to take.
 int ff_global_lock(void);
 int ff_global_unlock(void);
 

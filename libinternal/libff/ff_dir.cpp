@@ -7,8 +7,12 @@
 #include "ff.h"
 #include "ff_dir.h"
 #include "ff_dir_sys.h"
+#include "ff_text.h"
 
 namespace {
+
+// Not the platform unit's tag: a tag and a line name one place in one unit.
+const char kTag[] = "ff_dir";
 
 // Holds the library's global lock for a scope. Without ff_init there is no
 // lock to take and the guarded work runs unguarded.
@@ -46,21 +50,27 @@ int first_entry_kind(const char *path, int *is_dir) {
 int ff_dir_get_file(ff_dir *p, const char *path) {
   if (p->hfind) {
     if (ff_sys_find_next(p) != 0) {
-      ff_set_msg(FF_DIR_TAG, __LINE__, "not found");
+      ff_set_msg(kTag, __LINE__, "not found");
       return fail_closed(p);
     }
   } else {
+    // On Windows a byte that is not UTF-8 would become '?', a wildcard, and
+    // an overlong form another character: such a path is no pattern.
+    if (!ff_utf8_valid(path, (int)strlen(path))) {
+      ff_set_msg(kTag, __LINE__, "path '%s' is not UTF-8", path);
+      return -1;
+    }
     if (ff_sys_find_open(p, path) != 0) return -1;
     // Only the start of a search skips these two; later ones are returned.
     while (ff_sys_find_is_dot(p)) {
       if (ff_sys_find_next(p) != 0) {
-        ff_set_msg(FF_DIR_TAG, __LINE__, "not found");
+        ff_set_msg(kTag, __LINE__, "not found");
         return fail_closed(p);
       }
     }
   }
   if (ff_sys_find_fill(p) != 0) {
-    ff_chain_msg(FF_DIR_TAG, __LINE__);
+    ff_chain_msg(kTag, __LINE__);
     return fail_closed(p);
   }
   return 0;
@@ -72,24 +82,24 @@ int ff_dir_find_first(ff_dir *p, const char *path, const char *filter) {
   int size = (int)(path_len + filter_len + 1);
   char *pattern = (char *)ff_calloc((size_t)size);
   if (!pattern) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to calloc %d", size);
+    ff_set_msg(kTag, __LINE__, "failed to calloc %d", size);
     return -1;
   }
   memcpy(pattern, path, path_len);
   if (filter) memcpy(pattern + path_len, filter, filter_len);
   int rc = ff_dir_get_file(p, pattern);
-  if (rc != 0) ff_chain_msg(FF_DIR_TAG, __LINE__);  // the failed read closed the search
+  if (rc != 0) ff_chain_msg(kTag, __LINE__);  // the failed read closed the search
   ff_free(pattern);
   return rc;
 }
 
 int ff_dir_next_file(ff_dir *p, const char *) {
   if (!p || !p->hfind) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "p or hfind eq NULL");
+    ff_set_msg(kTag, __LINE__, "p or hfind eq NULL");
     return -1;
   }
   if (ff_dir_get_file(p, nullptr) != 0) {
-    ff_chain_msg(FF_DIR_TAG, __LINE__);
+    ff_chain_msg(kTag, __LINE__);
     return -1;
   }
   return 0;
@@ -143,7 +153,7 @@ char *ff_get_current_path(void) {
   const int kSize = 4096;
   char *path = (char *)calloc(kSize, 1);
   if (!path) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to calloc 4096");
+    ff_set_msg(kTag, __LINE__, "failed to calloc 4096");
     return nullptr;
   }
   if (ff_sys_module_path(path, kSize - 1) != 0) {
@@ -165,7 +175,7 @@ int ff_set_current_dir(const char *path) {
   if (!path) {
     own_dir = ff_get_current_path();
     if (!own_dir) {
-      ff_chain_msg(FF_DIR_TAG, __LINE__);
+      ff_chain_msg(kTag, __LINE__);
       return -1;
     }
     path = own_dir;

@@ -15,6 +15,8 @@
 
 namespace {
 
+const char kTag[] = "ff_dir_posix";
+
 // The open search behind hfind. dir is NULL for a plain path: its one entry
 // is read at open, and there is no next one.
 struct Search {
@@ -112,14 +114,16 @@ bool open_search(ff_dir *p, const char *path) {
       return true;
     }
   } else {
-    char dir[4096];
-    if (!slash) {
-      snprintf(dir, sizeof dir, ".");
-    } else {
-      // "/x" searches the root; "a/b/x" searches "a/b".
-      snprintf(dir, sizeof dir, "%.*s", slash == path ? 1 : (int)(slash - path), path);
+    // "x" searches ".", "/x" the root, "a/b/x" "a/b". A directory part that
+    // does not fit is no path: cut, it would name another directory.
+    char dir[PATH_MAX];
+    const char *dir_start = slash ? path : ".";
+    size_t dir_len = !slash || slash == path ? 1 : (size_t)(slash - path);
+    if (dir_len < sizeof dir) {
+      memcpy(dir, dir_start, dir_len);
+      dir[dir_len] = '\0';
+      s->dir = opendir(dir);
     }
-    s->dir = opendir(dir);
     if (s->dir && read_matching(s, &p->find_data) == 0) {
       p->hfind = s;
       return true;
@@ -134,7 +138,7 @@ bool open_search(ff_dir *p, const char *path) {
 
 int ff_sys_find_open(ff_dir *p, const char *pattern) {
   if (!open_search(p, pattern)) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "can't open file or dir of '%s'", pattern);
+    ff_set_msg(kTag, __LINE__, "can't open file or dir of '%s'", pattern);
     p->hfind = nullptr;
     return -1;
   }
@@ -166,7 +170,15 @@ int ff_sys_find_fill(ff_dir *p) {
 
 FILE *ff_sys_file_open(const char *utf8, const char *mode) {
   FILE *fp = fopen(utf8, mode);
-  if (!fp) ff_set_msg(FF_DIR_TAG, __LINE__, "failed to open %s, err:%d", utf8, errno);
+  // A directory opens for reading here, not on Windows, and then reads as an
+  // empty or an endless file: refuse it as Windows does.
+  struct stat st;
+  if (fp && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(fp);
+    fp = nullptr;
+    errno = EISDIR;
+  }
+  if (!fp) ff_set_msg(kTag, __LINE__, "failed to open %s, err:%d", utf8, errno);
   return fp;
 }
 
@@ -182,7 +194,7 @@ int ff_sys_module_path(char *path, int size) {
   ssize_t len = readlink("/proc/self/exe", path, (size_t)size);
   // A full buffer means a cut path, which would name the wrong directory.
   if (len <= 0 || len >= size) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to GetModuleFileName %d", len < 0 ? errno : ENAMETOOLONG);
+    ff_set_msg(kTag, __LINE__, "failed to GetModuleFileName %d", len < 0 ? errno : ENAMETOOLONG);
     return -1;
   }
   path[len] = '\0';
@@ -191,7 +203,7 @@ int ff_sys_module_path(char *path, int size) {
 
 int ff_sys_set_current_dir(const char *path) {
   if (chdir(path) != 0) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to SetCurrentDirectoryA: %d", errno);
+    ff_set_msg(kTag, __LINE__, "failed to SetCurrentDirectoryA: %d", errno);
     return -1;
   }
   return 0;

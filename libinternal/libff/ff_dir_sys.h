@@ -7,10 +7,8 @@
 #include "ff_dir.h"
 
 #ifdef _WIN32
-#define FF_DIR_TAG "ff_dir_win32"
 #define FF_DIR_SEPARATOR '\\'
 #else
-#define FF_DIR_TAG "ff_dir_posix"
 #define FF_DIR_SEPARATOR '/'
 #endif
 

@@ -15,6 +15,8 @@ static_assert(sizeof(wchar_t) == sizeof(uint16_t), "UTF-16 wide characters");
 
 namespace {
 
+const char kTag[] = "ff_dir_win32";
+
 // A new UTF-16 copy of a UTF-8 string (release with ff_free); NULL with the
 // converter's message in the slot.
 wchar_t *to_wide(const char *utf8) { return (wchar_t *)ff_utf8_to_utf16_2(utf8, (int)strlen(utf8), nullptr); }
@@ -30,13 +32,13 @@ int64_t filetime_to_unix_time(FILETIME ft) {
 int ff_sys_find_open(ff_dir *p, const char *pattern) {
   wchar_t *wide = to_wide(pattern);
   if (!wide) {
-    ff_chain_msg(FF_DIR_TAG, __LINE__);
+    ff_chain_msg(kTag, __LINE__);
     return -1;
   }
   HANDLE h = FindFirstFileW(wide, &p->find_data);
   ff_free(wide);
   if (h == INVALID_HANDLE_VALUE) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "can't open file or dir of '%s'", pattern);
+    ff_set_msg(kTag, __LINE__, "can't open file or dir of '%s'", pattern);
     p->hfind = nullptr;
     return -1;
   }
@@ -75,17 +77,17 @@ int ff_sys_find_fill(ff_dir *p) {
 FILE *ff_sys_file_open(const char *utf8, const char *mode) {
   wchar_t *wide_name = to_wide(utf8);
   if (!wide_name) {
-    ff_chain_msg(FF_DIR_TAG, __LINE__);
+    ff_chain_msg(kTag, __LINE__);
     return nullptr;
   }
   wchar_t *wide_mode = to_wide(mode);
   if (!wide_mode) {
-    ff_chain_msg(FF_DIR_TAG, __LINE__);
+    ff_chain_msg(kTag, __LINE__);
     ff_free(wide_name);
     return nullptr;
   }
   FILE *fp = _wfopen(wide_name, wide_mode);
-  if (!fp) ff_set_msg(FF_DIR_TAG, __LINE__, "failed to open %s, err:%d", utf8, (int)GetLastError());
+  if (!fp) ff_set_msg(kTag, __LINE__, "failed to open %s, err:%d", utf8, (int)GetLastError());
   ff_free(wide_name);
   ff_free(wide_mode);
   return fp;
@@ -104,7 +106,7 @@ int ff_sys_module_path(char *path, int size) {
   // A full buffer means a cut path, which would name the wrong directory.
   if (len == 0 || len >= (DWORD)size) {
     DWORD err = len == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to GetModuleFileName %d", (int)err);
+    ff_set_msg(kTag, __LINE__, "failed to GetModuleFileName %d", (int)err);
     return -1;
   }
   return 0;
@@ -112,7 +114,7 @@ int ff_sys_module_path(char *path, int size) {
 
 int ff_sys_set_current_dir(const char *path) {
   if (!SetCurrentDirectoryA(path)) {
-    ff_set_msg(FF_DIR_TAG, __LINE__, "failed to SetCurrentDirectoryA: %d", (int)GetLastError());
+    ff_set_msg(kTag, __LINE__, "failed to SetCurrentDirectoryA: %d", (int)GetLastError());
     return -1;
   }
   return 0;

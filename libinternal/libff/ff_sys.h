@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <time.h>
 
-// Recursive process-wide lock around the message slot and the log line;
+// Recursive process-wide lock around the message slot and the log settings;
 // usable before any initialisation.
 void ff_sys_msg_lock(void);
 void ff_sys_msg_unlock(void);

@@ -2,6 +2,7 @@
 // the uchardet detector and iconv.
 #include "ff_text.h"
 
+#include <emmintrin.h>
 #include <iconv.h>
 #include <limits.h>
 #include <stdint.h>
@@ -126,6 +127,18 @@ uint16_t *ff_utf8_to_utf16_2(const char *in, int in_len, int *out_len2) {
   return out;
 }
 
+int ff_utf8_valid(const char *in, int in_len) {
+  const unsigned char *bytes = (const unsigned char *)in;
+  static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // the smallest value of each length
+  for (int pos = 0; pos < in_len;) {
+    uint32_t v;
+    int len = decode_utf8(bytes + pos, in_len - pos, &v);
+    if (len == 0 || v < kLeast[len] || is_high_surrogate(v) || is_low_surrogate(v)) return 0;
+    pos += len;
+  }
+  return 1;
+}
+
 int ff_utf16_to_utf8(const uint16_t *in, int in_len, char *out, int *out_len, int max_out_len) {
   int pos = 0, written = 0;
   while (pos < in_len && written < max_out_len) {
@@ -205,6 +218,8 @@ int scan_utf16(const uint8_t *d, int size, bool big_endian) {
 
 // UTF-16 in the machine's order at data to UTF-8 appended to dst. The units
 // are read from an aligned copy when the data does not start on a unit.
+// -1 with the slot set, or 1 without a message when no UTF-8 came out: that
+// text belongs to the caller's place.
 int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
   uint16_t *copy = nullptr;
   const uint16_t *in = (const uint16_t *)data;
@@ -220,8 +235,7 @@ int utf16_to_dst(const char *data, int units, ff_buffer *dst) {
   if (!utf8) return -1;
   int rc = 0;
   if (utf8_len < 1) {
-    ff_set_msg(kTag, __LINE__, "utf-8 empty");
-    rc = -1;
+    rc = 1;
   } else if (push_or_report(dst, utf8, utf8_len, __LINE__) == 0) {
     fflog_line("text: to UTF-8: %d OK", utf8_len);
   } else {
@@ -272,6 +286,56 @@ size_t call_iconv(size_t (*fn)(iconv_t, In, size_t *, char **, size_t *), iconv_
 int text_len(const char *data, int size) {
   const char *nul = (const char *)memchr(data, 0, (size_t)size);
   return nul ? (int)(nul - data) : size;
+}
+
+// Copies n bytes in 16-byte pieces: up to 15 bytes more are read and written.
+void copy_run(char *to, const char *from, int n) {
+  for (int j = 0; j < n; j += 16) _mm_storeu_si128((__m128i *)(to + j), _mm_loadu_si128((const __m128i *)(from + j)));
+}
+
+// Copies in[0..size) to out with the CR of each CR LF before the first NUL
+// byte dropped; returns the bytes written. 64 bytes at a time: a chunk
+// without CR is stored as loaded, otherwise the runs between the pairs are
+// copied in 16-byte pieces whose overshoot the next run overwrites. From a
+// chunk with a NUL on, and near the end, where the pieces would reach past
+// size, byte by byte.
+int fold_crlf(char *out, const char *in, int size) {
+  const __m128i cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+  int i = 0, o = 0;
+  for (; i + 80 <= size; i += 64) {
+    __m128i v[4];
+    uint64_t crs = 0;  // bit k: in[i + k] is a CR
+    for (int q = 0; q < 4; q++) {
+      v[q] = _mm_loadu_si128((const __m128i *)(in + i + 16 * q));
+      crs |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v[q], cr)) << (16 * q);
+    }
+    __m128i low = _mm_min_epu8(_mm_min_epu8(v[0], v[1]), _mm_min_epu8(v[2], v[3]));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero))) break;
+    char *to = out + o;
+    if (!crs) {
+      for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(to + 16 * q), v[q]);
+      o += 64;
+      continue;
+    }
+    const char *from = in + i;
+    int start = 0;
+    for (; crs; crs &= crs - 1) {
+      int k = __builtin_ctzll(crs);
+      if (from[k + 1] != '\n') continue;
+      copy_run(to, from + start, k - start);
+      to += k - start;
+      start = k + 1;
+    }
+    copy_run(to, from + start, 64 - start);
+    o = (int)(to - out) + 64 - start;
+  }
+  int len = i + text_len(in + i, size - i);
+  for (; i < len; i++) {
+    out[o] = in[i];
+    o += !(in[i] == '\r' && i + 1 < len && in[i + 1] == '\n');
+  }
+  memcpy(out + o, in + len, (size_t)(size - len));
+  return o + size - len;
 }
 
 }  // namespace
@@ -348,11 +412,13 @@ int ff_text_convert_to_utf8(ff_buffer *src, ff_buffer *dst) {
         d[2 * i + 1] = t;
       }
     }
-    if (utf16_to_dst(ff_buffer_data(src), units, dst) != 0) {
+    int rc = utf16_to_dst(ff_buffer_data(src), units, dst);
+    if (rc > 0) {
+      ff_set_msg(kTag, __LINE__, "utf-8 empty");
+    } else if (rc < 0) {
       ff_chain_msg(kTag, __LINE__);
-      return -1;
     }
-    return 0;
+    return rc == 0 ? 0 : -1;
   }
 
   if (ff_text_detect(src, src_enc) != 0) {
@@ -499,25 +565,19 @@ int ff_text_iconv(ff_buffer *src, const char *in_charset, ff_buffer **dst, const
 }
 
 int ff_text_convert_crlf_to_lf(ff_buffer *dst, ff_buffer *src) {
-  while (ff_buffer_data_size(src) > 0) {
-    const char *data = ff_buffer_data(src);
-    // The search ends at a NUL byte: CR LF behind one is copied unchanged.
-    int len = text_len(data, ff_buffer_data_size(src));
-    const char *crlf = nullptr;
-    for (int i = 0; i + 1 < len && !crlf; i++) {
-      if (data[i] == '\r' && data[i + 1] == '\n') crlf = data + i;
-    }
-    int keep = crlf ? (int)(crlf - data) : ff_buffer_data_size(src);
-    int out_size = crlf ? keep + 1 : keep;
-    // Room first, so nothing leaves src that is not in dst.
-    if (ff_buffer_increase_buf(dst, out_size) < 0) {
-      ff_set_msg(kTag, __LINE__, "failed to buffer_push %d", out_size);
-      return -1;
-    }
-    ff_buffer_push(dst, data, keep);
-    if (crlf) ff_buffer_push(dst, "\n", 1);
-    ff_buffer_remove(src, crlf ? keep + 2 : keep);
+  int size = ff_buffer_data_size(src);
+  if (size == 0) return 0;
+  // Room first, so nothing leaves src that is not in dst.
+  if (ff_buffer_increase_buf(dst, size) < 0) {
+    ff_set_msg(kTag, __LINE__, "failed to buffer_push %d", size);
+    return -1;
   }
+  char *out = ff_buffer_data(dst) + ff_buffer_data_size(dst);
+  // The search ends at a NUL byte: CR LF behind one is copied unchanged.
+  int written = fold_crlf(out, ff_buffer_data(src), size);
+  ff_buffer_set_buf_size(dst, written);  // within the room made above
+  out[written] = '\0';
+  ff_buffer_remove(src, size);
   return 0;
 }
 

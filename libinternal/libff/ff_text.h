@@ -54,6 +54,10 @@ int ff_utf8_to_utf16(const char *in, int in_len, uint16_t *out, int *out_len, in
 // "failed to calloc %d" in the slot when memory runs out.
 uint16_t *ff_utf8_to_utf16_2(const char *in, int in_len, int *out_len2);
 
+// 1 when in holds only well-formed UTF-8: no byte that the conversion would
+// replace, no overlong form, no encoded surrogate. Else 0.
+int ff_utf8_valid(const char *in, int in_len);
+
 // Same pair for the other direction; max_out_len and *out_len count bytes.
 int ff_utf16_to_utf8(const uint16_t *in, int in_len, char *out, int *out_len, int max_out_len);
 char *ff_utf16_to_utf8_2(const uint16_t *in, int in_len, int *out_len2);

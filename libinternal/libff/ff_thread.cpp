@@ -9,6 +9,9 @@
 
 namespace {
 
+// Not the platform unit's tag: a tag and a line name one place in one unit.
+const char kTag[] = "ff_thread";
+
 struct ff_thread {
   ff_sys_thread thd;
   hnd_t cond;   // signalled by the join; nothing here waits on it
@@ -29,15 +32,15 @@ void ff_thread_run(void *record) {
 int ff_thread_open(hnd_t *h, ff_thread_func func, void *arg) {
   ff_thread *p = (ff_thread *)ff_calloc(sizeof(ff_thread));
   if (!p) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_thread");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_thread");
     return -1;
   }
   p->func = func;
   p->arg = arg;
   if (ff_cond_open(&p->cond) != 0) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to init 'p->thd_cond' %s", strerror(errno));
+    ff_set_msg(kTag, __LINE__, "failed to init 'p->thd_cond' %s", strerror(errno));
   } else if (ff_mutex_open(&p->mutex) != 0) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to init 'p->thd_mutex' %s", strerror(errno));
+    ff_set_msg(kTag, __LINE__, "failed to init 'p->thd_mutex' %s", strerror(errno));
   } else if (ff_sys_thread_start(&p->thd, p) == 0) {
     *h = p;
     return 0;

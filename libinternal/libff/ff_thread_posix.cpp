@@ -10,6 +10,8 @@
 
 namespace {
 
+const char kTag[] = "ff_thread_posix";
+
 struct ff_cond {
   pthread_cond_t cond;
 };
@@ -22,9 +24,11 @@ void *ff_thread_thread(void *record) {
 }  // namespace
 
 int ff_sys_thread_start(ff_sys_thread *t, void *record) {
+  pthread_mutex_init(&t->join_lock, nullptr);
   int err = pthread_create(&t->id, nullptr, ff_thread_thread, record);
   if (err != 0) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "pthread_create err: %d", err);
+    pthread_mutex_destroy(&t->join_lock);
+    ff_set_msg(kTag, __LINE__, "pthread_create err: %d", err);
     return -1;
   }
   t->started = 1;
@@ -32,22 +36,29 @@ int ff_sys_thread_start(ff_sys_thread *t, void *record) {
 }
 
 void ff_sys_thread_wait(ff_sys_thread *t) {
-  if (t->joined) return;
-  pthread_join(t->id, nullptr);
-  t->joined = 1;
+  // A second pthread_join of one thread is undefined (glibc waits forever):
+  // a join that comes while another one runs waits for it instead.
+  pthread_mutex_lock(&t->join_lock);
+  if (!t->joined) {
+    pthread_join(t->id, nullptr);
+    t->joined = 1;
+  }
+  pthread_mutex_unlock(&t->join_lock);
 }
 
 void ff_sys_thread_release(ff_sys_thread *t) {
+  if (!t->started) return;
   // A thread that was never joined is detached, so its resources go when it
   // ends.
-  if (t->started && !t->joined) pthread_detach(t->id);
+  if (!t->joined) pthread_detach(t->id);
+  pthread_mutex_destroy(&t->join_lock);
   t->started = 0;
 }
 
 int ff_mutex_open(hnd_t *h) {
   pthread_mutex_t *m = (pthread_mutex_t *)ff_calloc(sizeof(pthread_mutex_t));
   if (!m) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_mutex");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_mutex");
     return -1;
   }
   // Recursive, as a Win32 critical section is.
@@ -80,7 +91,7 @@ int ff_mutex_unlock(hnd_t h) {
 int ff_cond_open(hnd_t *h) {
   ff_cond *c = (ff_cond *)ff_calloc(sizeof(ff_cond));
   if (!c) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_cond");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_cond");
     return -1;
   }
   pthread_condattr_t attr;

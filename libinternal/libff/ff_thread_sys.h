@@ -4,20 +4,19 @@
 #define FF_THREAD_SYS_H
 
 #ifdef _WIN32
-#define FF_THREAD_TAG "ff_thread_win32"
 // The thread's HANDLE; null until the thread has been created.
 struct ff_sys_thread {
   void *handle;
 };
 #else
 #include <pthread.h>
-#define FF_THREAD_TAG "ff_thread_posix"
 // A pthread may be joined or detached only once, so the unit remembers which
-// of those it did.
+// of those it did; concurrent joins take turns on join_lock.
 struct ff_sys_thread {
   pthread_t id;
   int started;
   int joined;
+  pthread_mutex_t join_lock;
 };
 #endif
 

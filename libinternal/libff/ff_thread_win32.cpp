@@ -12,6 +12,8 @@
 
 namespace {
 
+const char kTag[] = "ff_thread_win32";
+
 typedef VOID(WINAPI *cond_init_fn)(PCONDITION_VARIABLE);
 typedef VOID(WINAPI *cond_wake_fn)(PCONDITION_VARIABLE);
 typedef BOOL(WINAPI *cond_sleep_fn)(PCONDITION_VARIABLE, PCRITICAL_SECTION, DWORD);
@@ -70,7 +72,7 @@ DWORD WINAPI ff_thread_thread(LPVOID record) {
 int ff_sys_thread_start(ff_sys_thread *t, void *record) {
   t->handle = CreateThread(nullptr, 0, ff_thread_thread, record, 0, nullptr);
   if (!t->handle) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "CreateThread err: %d", (int)GetLastError());
+    ff_set_msg(kTag, __LINE__, "CreateThread err: %d", (int)GetLastError());
     return -1;
   }
   return 0;
@@ -86,7 +88,7 @@ void ff_sys_thread_release(ff_sys_thread *t) {
 int ff_mutex_open(hnd_t *h) {
   CRITICAL_SECTION *cs = (CRITICAL_SECTION *)ff_calloc(sizeof(CRITICAL_SECTION));
   if (!cs) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_mutex");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_mutex");
     return -1;
   }
   InitializeCriticalSection(cs);
@@ -114,7 +116,7 @@ int ff_mutex_unlock(hnd_t h) {
 int ff_cond_open(hnd_t *h) {
   ff_cond *c = (ff_cond *)ff_calloc(sizeof(ff_cond));
   if (!c) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to ff_calloc ff_cond");
+    ff_set_msg(kTag, __LINE__, "failed to ff_calloc ff_cond");
     return -1;
   }
   // Native mode, once found, holds for the rest of the process.
@@ -126,13 +128,13 @@ int ff_cond_open(hnd_t *h) {
   }
   c->semaphore = CreateSemaphoreA(nullptr, 0, 2147483647, nullptr);
   if (!c->semaphore) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to CreateSemaphore");
+    ff_set_msg(kTag, __LINE__, "failed to CreateSemaphore");
     ff_free(c);
     return -1;
   }
   c->waiters_done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!c->waiters_done) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "failed to CreateEvent");
+    ff_set_msg(kTag, __LINE__, "failed to CreateEvent");
     CloseHandle(c->semaphore);
     ff_free(c);
     return -1;
@@ -184,7 +186,7 @@ int ff_cond_wait(hnd_t h, hnd_t mutex) {
 
 int ff_cond_timedwait(hnd_t h, hnd_t mutex, int timeout) {
   if (!cond_init) {
-    ff_set_msg(FF_THREAD_TAG, __LINE__, "no support ff_cond_timedwait currently ");
+    ff_set_msg(kTag, __LINE__, "no support ff_cond_timedwait currently ");
     return 0;
   }
   cond_wait(&((ff_cond *)h)->cond, (CRITICAL_SECTION *)mutex, (DWORD)timeout);

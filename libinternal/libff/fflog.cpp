@@ -17,7 +17,6 @@ fflog_cb logcb;
 char *loglabel;
 int logprttime;
 void *logarg;
-char log_line[FF_MSG_SIZE];
 
 int coreCount;
 int logicalCores;
@@ -97,24 +96,37 @@ int fflog_destroy(fflog_cb) {
 }
 
 int fflog_line(const char *fmt, ...) {
-  MsgLock lock;
-  ff_local_time now;
-  ff_sys_local_time(&now);
-  const char *label = loglabel ? loglabel : "";
-  int header;
-  if (logprttime) {
-    header = snprintf(log_line, sizeof log_line, "%02d %02d:%02d:%02d.%03d %s", now.day, now.hour, now.minute,
-                      now.second, now.millisecond, label);
-  } else {
-    header = snprintf(log_line, sizeof log_line, "%s", label);
+  fflog_cb cb;
+  void *arg;
+  const char *label;
+  int print_time;
+  {
+    MsgLock lock;
+    cb = logcb;
+    arg = logarg;
+    label = loglabel ? loglabel : "";
+    print_time = logprttime;
   }
-  if (!logcb) return 0;
-  size_t used = bounded_len(header, sizeof log_line);
+  if (!cb) return 0;
+  // Each call builds its own line and hands it over with no lock held, so a
+  // sink may log, set messages and open files; lines of several threads may
+  // reach it at the same time.
+  char line[FF_MSG_SIZE];
+  int header;
+  if (print_time) {
+    ff_local_time now;
+    ff_sys_local_time(&now);
+    header = snprintf(line, sizeof line, "%02d %02d:%02d:%02d.%03d %s", now.day, now.hour, now.minute, now.second,
+                      now.millisecond, label);
+  } else {
+    header = snprintf(line, sizeof line, "%s", label);
+  }
+  size_t used = bounded_len(header, sizeof line);
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(log_line + used, sizeof log_line - used, fmt, ap);
+  vsnprintf(line + used, sizeof line - used, fmt, ap);
   va_end(ap);
-  logcb(log_line, logarg);
+  cb(line, arg);
   return 0;
 }
 

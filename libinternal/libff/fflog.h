@@ -2,8 +2,8 @@
 //
 // The slot holds the reason for the last failure, prefixed "tag(line): ".
 // A function that fails because an ff call failed passes the text on with
-// ff_chain_msg, adding its own prefix in front. The slot and the log line are
-// process-wide and guarded by one lock, so threads never interleave halves.
+// ff_chain_msg, adding its own prefix in front. The slot is process-wide and
+// guarded by a lock, so threads never interleave halves.
 #ifndef FFLOG_H
 #define FFLOG_H
 
@@ -25,7 +25,9 @@ void ff_chain_msg(const char *file, int line);
 
 int fflog_init(fflog_cb cb, char *label, int print_time, void *arg);
 int fflog_destroy(fflog_cb cb);
-// Formats one line behind the stamp and label and hands it to the sink.
+// Formats one line behind the stamp and label and hands it to the sink,
+// with no lock of the library held: the sink may log, set messages and open
+// files, and is called by several threads at once when they log at once.
 // fmt is always read as a format.
 int fflog_line(const char *fmt, ...)
 #if defined(__GNUC__)

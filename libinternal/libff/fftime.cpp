@@ -21,6 +21,12 @@ int is_time_init;
 // Largest drift between counter and tick count, in ms, that is left alone.
 const int32_t kMaxDriftMs = 100;
 
+// a * b / c truncated toward zero, in whole units of c and the remainder, so
+// that a * b itself is never formed: with b and c at most a counter frequency
+// nothing overflows while the result fits. Months of a GHz counter times 10^6
+// would not fit 64 bits.
+int64_t scale(int64_t a, int64_t b, int64_t c) { return a / c * b + a % c * b / c; }
+
 }  // namespace
 
 void fftime_set_source(const fftime_source *s) {
@@ -45,20 +51,20 @@ int64_t fftime(void) {
   int64_t now = 0;
   source->counter(&now);
   int64_t elapsedTime = now - startTime;
-  uint32_t msecTicks = (uint32_t)(elapsedTime * 1000 / clockFreq);
+  uint32_t msecTicks = (uint32_t)scale(elapsedTime, 1000, clockFreq);
   uint32_t elapsedTicks = source->tick_ms() - startTick;
   int32_t msecOff = (int32_t)(msecTicks - elapsedTicks);
   if (msecOff < -kMaxDriftMs || msecOff > kMaxDriftMs) {
     // The counter leapt: pull it back to the tick count, but never so far
     // that the result falls below the previous reading.
-    int64_t msecAdjustment = (int64_t)msecOff * clockFreq / 1000;
+    int64_t msecAdjustment = scale(msecOff, clockFreq, 1000);
     int64_t sincePrevious = elapsedTime - prevElapsedTime;
     if (sincePrevious < msecAdjustment) msecAdjustment = sincePrevious;
     startTime += msecAdjustment;
     elapsedTime -= msecAdjustment;
   }
   prevElapsedTime = elapsedTime;
-  return elapsedTime * 1000000 / clockFreq;
+  return scale(elapsedTime, 1000000, clockFreq);
 }
 
 struct tm *ff_gmtime(time_t *t, struct tm *t2) {

@@ -19,15 +19,18 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ff.h"
 #include "ff_calloc_internal.h"
 #include "ff_dir.h"
+#include "ff_text.h"
 
 namespace {
 
@@ -66,17 +69,32 @@ void set_mtime(const std::string &utf8_path, int64_t unix_seconds) {
 #endif
 }
 
-// The slot's text without its "tag(line): " prefixes, and how many it had.
-std::string message_body(const std::string &msg, int *prefixes) {
-  std::regex prefix(std::string("^") + kTag + "\\(\\d+\\): ");
-  std::string rest = msg;
-  *prefixes = 0;
-  std::smatch m;
-  while (std::regex_search(rest, m, prefix)) {
-    rest = m.suffix();
-    ++*prefixes;
+// The slot's text split into its prefixes of the directory units, outermost
+// first, and the text behind them.
+struct Message {
+  std::vector<std::string> tags;
+  std::vector<std::string> places;  // "tag(line)"
+  std::string body;
+};
+
+Message parse(const std::string &msg) {
+  static const std::regex prefix("^(ff_dir(?:_win32|_posix)?)\\(\\d+\\): ");
+  Message m;
+  m.body = msg;
+  std::smatch match;
+  while (std::regex_search(m.body, match, prefix)) {
+    m.tags.push_back(match[1]);
+    m.places.push_back(match.str(0).substr(0, match.length(0) - 2));
+    m.body = match.suffix();
   }
-  return rest;
+  return m;
+}
+
+// The slot's text without its prefixes, and how many it had.
+std::string message_body(const std::string &msg, int *prefixes) {
+  Message m = parse(msg);
+  *prefixes = (int)m.places.size();
+  return m.body;
 }
 
 class Dir : public ::testing::Test {
@@ -172,6 +190,60 @@ TEST_F(Dir, WildcardsInTheLastComponentAndPlainPaths) {
   EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "can't open file or dir of '" + root + "missing" + kSep + "*'");
   EXPECT_EQ(prefixes, 2);
   EXPECT_EQ(d.hfind, nullptr);
+}
+
+// Bytes that are not UTF-8 never reach the platform's search: on Windows
+// they would turn into '?', a wildcard, and an overlong form into another
+// character.
+TEST_F(Dir, APathThatIsNotUtf8IsRefused) {
+  write_file(root + "cafe.txt", "");
+  const std::string names[] = {
+      "caf\xE9.txt",          // Latin-1
+      "caf\xE0\x81\xA5.txt",  // 'e' in an overlong form
+      "caf\xED\xA0\x80.txt",  // an encoded surrogate
+      "caf\xC3",              // cut short
+  };
+  for (const auto &n : names) {
+    std::string path = root + n;
+    SCOPED_TRACE(testing::PrintToString(n));
+    for (auto check : {ff_check_file, ff_check_dir}) {
+      EXPECT_EQ(check(path.c_str()), -1);
+      int prefixes = 0;
+      EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "path '" + path + "' is not UTF-8");
+      EXPECT_EQ(prefixes, 1);
+    }
+    ff_dir d;
+    memset(&d, 0, sizeof d);
+    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), n.c_str()), -1);
+    EXPECT_EQ(d.hfind, nullptr);
+    EXPECT_EQ(d.file_name[0], '\0');
+  }
+  EXPECT_EQ(ff_check_file((root + "caf?.txt").c_str()), 0);  // a wildcard asked for
+  // The smallest character of each length is no overlong form.
+  std::string smallest = root + "\xC2\x80 \xE0\xA0\x80 \xF0\x90\x80\x80";
+  write_file(smallest, "");
+  EXPECT_EQ(ff_check_file(smallest.c_str()), 0) << ff_get_msg();
+}
+
+// A long pattern is never cut to a shorter one that names another
+// directory: here the first 4 KiB name d, the whole pattern names e.
+TEST_F(Dir, ALongPatternIsNeverCut) {
+  for (const char *sub : {"d", "e"}) ff_dir_mkdir((root + sub).c_str());
+  write_file(root + "d" + kSep + "x.txt", "");
+  write_file(root + "e" + kSep + "y.txt", "");
+  std::string dir = root + "d";
+  while (dir.size() < 5000) dir += std::string(kSep) + ".";
+  std::string pattern = dir + kSep + ".." + kSep + "e" + kSep + "*";
+  std::multiset<std::string> names = list(pattern);
+  EXPECT_EQ(names.count("x.txt"), 0u) << "cut";
+#ifdef _WIN32
+  EXPECT_EQ(names, std::multiset<std::string>{"y.txt"});  // Wine takes long paths whole
+#else
+  // Longer than a POSIX path may be: refused.
+  EXPECT_TRUE(names.empty());
+  int prefixes = 0;
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "can't open file or dir of '" + pattern + "'");
+#endif
 }
 
 TEST_F(Dir, AnOpenSearchIgnoresTheNewPattern) {
@@ -304,14 +376,18 @@ TEST_F(Dir, MkdirAndRmdirAlwaysReturnZero) {
   EXPECT_EQ(ff_dir_rmdir(d.c_str()), 0);  // gone already
 }
 
-TEST_F(Dir, FailedOpenReportsAndReleasesTheGlobalLock) {
-  std::string name = root + "missing.txt";
+// Opening name for reading fails with the platform's error code.
+void expect_open_refused(const std::string &name) {
   EXPECT_EQ(ff_file_open(name.c_str(), "rb"), nullptr);
   int prefixes = 0;
   std::string body = message_body(ff_get_msg(), &prefixes);
   EXPECT_EQ(prefixes, 1);
   EXPECT_EQ(body.rfind("failed to open " + name + ", err:", 0), 0u) << body;
   EXPECT_NE(body, "failed to open " + name + ", err:0");
+}
+
+TEST_F(Dir, FailedOpenReportsAndReleasesTheGlobalLock) {
+  expect_open_refused(root + "missing.txt");
 
   // Another thread can take the lock; a leaked lock fails here after 5 s.
   auto other = std::async(std::launch::async, [] {
@@ -319,6 +395,60 @@ TEST_F(Dir, FailedOpenReportsAndReleasesTheGlobalLock) {
     ff_global_unlock();
   });
   ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+// Windows cannot open a directory as a stream; neither can POSIX here, where
+// a directory would otherwise read as an empty or endless file.
+TEST_F(Dir, ADirectoryIsNoFileToOpenOrRead) {
+  std::string dir = root + "sub";
+  ff_dir_mkdir(dir.c_str());
+  expect_open_refused(dir);
+
+  ff_buffer *text = ff_buffer_new(1024);
+  EXPECT_EQ(ff_text_file_read(dir.c_str(), text, -1), -1);
+  EXPECT_EQ(ff_buffer_data_size(text), 0);
+  // The reader's own text alone, as when the name is missing.
+  std::string msg = ff_get_msg();
+  EXPECT_EQ(msg.rfind("ff_text(", 0), 0u) << msg;
+  EXPECT_EQ(msg.substr(msg.find("): ") + 3), "failed to open " + dir) << msg;
+  ff_buffer_free(text);
+}
+
+// A tag and a line name one place: the portable unit's messages carry its
+// tag, the platform unit's theirs.
+TEST_F(Dir, EachPlaceHasItsOwnTagAndLine) {
+  std::map<std::string, std::string> text_at;  // innermost place, its text
+  auto expect_set_in = [&](const std::string &tag, const std::string &text) {
+    Message m = parse(ff_get_msg());
+    ASSERT_FALSE(m.places.empty()) << ff_get_msg();
+    EXPECT_EQ(m.tags.back(), tag) << ff_get_msg();
+    for (size_t i = 0; i + 1 < m.tags.size(); i++) EXPECT_EQ(m.tags[i], "ff_dir") << "chained: " << ff_get_msg();
+    EXPECT_EQ(m.body.rfind(text, 0), 0u) << ff_get_msg();
+    auto known = text_at.emplace(m.places.back(), text).first;
+    EXPECT_EQ(known->second, text) << m.places.back() << " names two places";
+  };
+  ff_dir d;
+  memset(&d, 0, sizeof d);
+  EXPECT_EQ(ff_dir_next_file(&d, nullptr), -1);
+  expect_set_in("ff_dir", "p or hfind eq NULL");
+  EXPECT_EQ(ff_dir_get_file(&d, (root + "*").c_str()), -1);
+  expect_set_in("ff_dir", "not found");
+  EXPECT_EQ(ff_check_file((root + "\xE9").c_str()), -1);
+  expect_set_in("ff_dir", "path '");
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
+  ff_calloc_fail_after(-1);
+  expect_set_in("ff_dir", "failed to calloc ");
+  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "missing"), -1);
+  expect_set_in(kTag, "can't open file or dir of '");
+  EXPECT_EQ(ff_file_open((root + "missing").c_str(), "rb"), nullptr);
+  expect_set_in(kTag, "failed to open ");
+  EXPECT_EQ(ff_set_current_dir((root + "missing").c_str()), -1);
+  expect_set_in(kTag, "failed to SetCurrentDirectoryA: ");
+  write_file(root + "one", "");
+  ASSERT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), 0);
+  EXPECT_EQ(ff_dir_next_file(&d, nullptr), -1);
+  expect_set_in("ff_dir", "not found");
 }
 
 TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {

@@ -4,11 +4,14 @@
 #include <string.h>
 
 #include <cmath>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 
 #include "ff.h"
 #include "ff_calloc_internal.h"
+#include "ff_dir.h"
 #include "ff_thread.h"
 
 namespace {
@@ -141,6 +144,35 @@ TEST_F(Init, GlobalLockIsReentrantAndReleased) {
   });
   other.join();
   EXPECT_TRUE(taken);
+}
+
+// Before ff_init and after ff_destroy there is no lock to take: files open
+// unguarded, and the lock calls say so instead of touching a missing mutex.
+TEST_F(Init, FilesOpenWithoutTheLibraryInitialised) {
+  while (ff_destroy() == 0) {
+  }
+  EXPECT_EQ(ff_global_lock(), -1);
+  EXPECT_EQ(ff_global_unlock(), -1);
+  std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("ff_init_test_" + std::to_string(std::random_device()()) + ".txt");
+  std::string name = path.u8string();
+  ff_set_msg(nullptr, 0, "untouched");
+  FILE *fp = ff_file_open(name.c_str(), "wb");
+  ASSERT_NE(fp, nullptr) << ff_get_msg();
+  fputs("before", fp);
+  fclose(fp);
+
+  ASSERT_EQ(ff_init(), 0);
+  ASSERT_EQ(ff_destroy(), 0);
+  EXPECT_EQ(ff_global_lock(), -1);
+  fp = ff_file_open(name.c_str(), "rb");
+  ASSERT_NE(fp, nullptr) << ff_get_msg();
+  char text[16] = {0};
+  EXPECT_EQ(fread(text, 1, sizeof text, fp), 6u);
+  EXPECT_STREQ(text, "before");
+  fclose(fp);
+  EXPECT_STREQ(ff_get_msg(), "untouched");
+  std::filesystem::remove(path);
 }
 
 TEST(Mutex, CloseNullFails) { EXPECT_EQ(ff_mutex_close(nullptr), -1); }

@@ -97,6 +97,19 @@ TEST_F(Utf, BrokenUtf8GivesOneQuestionMarkPerBadLeadWithALogLine) {
   }
 }
 
+// The strict test for paths: every sequence stands for the character it
+// encodes, so no byte would become '?' and no character would change.
+TEST(Utf8Valid, OnlyWellFormedTextPasses) {
+  for (const char *good : {"", "abc", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80",
+                           "\xF4\x8F\xBF\xBF", "caf\xC3\xA9"}) {
+    EXPECT_EQ(ff_utf8_valid(good, (int)strlen(good)), 1) << testing::PrintToString(good);
+  }
+  for (const char *bad : {"\xE9", "\xE9z", "\x80", "a\xC3", "\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
+                          "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80"}) {
+    EXPECT_EQ(ff_utf8_valid(bad, (int)strlen(bad)), 0) << testing::PrintToString(bad);
+  }
+}
+
 TEST_F(Utf, SurrogatesOutsideAWellOrderedPairAreDroppedWithALogLine) {
   const struct {
     U16 in;

@@ -3,11 +3,17 @@
 
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ff.h"
+#include "ff_dir.h"
 
 namespace {
 
@@ -127,10 +133,16 @@ TEST_F(Log, TimeStampHasDayAndMilliseconds) {
   EXPECT_EQ(line.substr(15), " tray x");
 }
 
-// Lines from two threads reach the sink whole, one at a time.
+// Lines from two threads reach the sink whole. The sink runs without a lock
+// of the library, so this one takes its own.
 TEST_F(Log, ConcurrentLinesArriveWhole) {
   char label[] = "L: ";
-  fflog_init(capture, label, 0, &captured);
+  static std::mutex sink_lock;
+  auto locked_capture = [](char *line, void *arg) {
+    std::lock_guard<std::mutex> hold(sink_lock);
+    capture(line, arg);
+  };
+  fflog_init(locked_capture, label, 0, &captured);
   auto writer = [](char letter) {
     std::string text(3000, letter);
     for (int i = 0; i < 500; i++) fflog_line("%s", text.c_str());
@@ -140,6 +152,63 @@ TEST_F(Log, ConcurrentLinesArriveWhole) {
   b.join();
   ASSERT_EQ(captured.lines.size(), 1000u);
   for (const std::string &line : captured.lines) ASSERT_TRUE(one_letter_body(line));
+}
+
+// The sink runs with no lock of the library held: it may log itself, and
+// open a file while another thread holds the global lock and sets a message.
+struct Reentrant {
+  std::string path;
+  std::atomic<bool> in_sink{false};
+  int depth = 0;
+  std::vector<std::string> lines;
+  bool opened = false;
+};
+
+void reentrant_sink(char *line, void *arg) {
+  Reentrant *r = (Reentrant *)arg;
+  if (r->depth++ == 0) {
+    r->in_sink = true;
+    fflog_line("inner");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the other thread is setting its message
+    FILE *fp = ff_file_open(r->path.c_str(), "wb");
+    r->opened = fp != nullptr;
+    if (fp) fclose(fp);
+  }
+  r->lines.push_back(line);  // read after the inner line: it must be this one still
+}
+
+TEST_F(Log, TheSinkMayLogAndOpenFiles) {
+  ASSERT_EQ(ff_init(), 0);
+  Reentrant r;
+  r.path = (std::filesystem::temp_directory_path() / ("fflog_test_" + std::to_string(std::random_device()()))).u8string();
+  char label[] = "L ";
+  fflog_init(reentrant_sink, label, 0, &r);
+  std::atomic<bool> locked{false}, done{false};
+  std::thread other([&] {
+    ff_global_lock();
+    locked = true;
+    while (!r.in_sink) std::this_thread::yield();
+    ff_set_msg("other", 1, "set under the global lock");
+    ff_global_unlock();
+  });
+  while (!locked) std::this_thread::yield();
+  std::thread logger([&] {
+    fflog_line("outer");
+    done = true;
+  });
+  for (int i = 0; i < 1000 && !done; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!done) {
+    // Both threads stay blocked; so does every later test that logs.
+    other.detach();
+    logger.detach();
+    FAIL() << "deadlock: the sink waits for the global lock, its holder for the slot";
+  }
+  logger.join();
+  other.join();
+  EXPECT_TRUE(r.opened) << ff_get_msg();
+  EXPECT_EQ(r.lines, (std::vector<std::string>{"L inner", "L outer"}));
+  std::filesystem::remove(std::filesystem::u8path(r.path));
+  ff_destroy();
 }
 
 TEST_F(Log, LongLineIsCutAt8191) {
