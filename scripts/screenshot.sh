@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the tray at work. The packaged kovarel_tray.exe, beside a
 # stand-in server as kovarel.exe, runs in Wine's virtual desktop with its
-# taskbar on Xvfb. Once its icon shows in the notification area ImageMagick
-# grabs the screen; then a right click opens the icon's menu, another picture
-# is taken, and a click on "Exit" ends the tray, which stops the server.
+# taskbar on Xvfb. The shell tells where its taskbar and the tray's icon are
+# (tests/support/taskbar_probe.cpp); once the icon is painted there
+# ImageMagick grabs the screen; then a right click opens the icon's menu,
+# another picture is taken, and a click on "Exit" ends the tray, which stops
+# the server.
 # Pictures in <out>:
 #   tray-desktop.png  the whole 1024x768 desktop with the icon in the taskbar
 #   tray-taskbar.png  the notification area, real size
@@ -22,7 +24,7 @@ out=$(realpath -m "${KV_SCREENSHOT_DIR:-$root/build/screenshot}")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 package="$build/kovarel-desktop-$version-win64.zip"
 stub="$build/bin/support/kovarel.exe"
-for f in "$package" "$stub"; do
+for f in "$package" "$stub" "$build/bin/support/taskbar_probe.exe"; do
   [ -f "$f" ] || { echo "screenshot: $f missing: build $build first" >&2; exit 1; }
 done
 
@@ -33,6 +35,7 @@ rm -rf "$out" && mkdir -p "$app"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$package" "$out"
 cp "$out/kovarel-desktop-$version-win64/"*.exe "$out/kovarel-desktop-$version-win64/"*.dll "$app/"
 cp "$stub" "$app/kovarel.exe"
+cp "$build/bin/support/taskbar_probe.exe" "$app/"
 
 source "$root/scripts/wine-env.sh"
 WINEPREFIX=$(realpath -m "${KV_WINEPREFIX_SCREENSHOT:-$root/build/wine/screenshot}")
@@ -69,62 +72,69 @@ wine explorer /desktop=kovarel,1024x768 "Z:${app//\//\\}\\kovarel_tray.exe" \
   </dev/null >"$out/tray-log.txt" 2>&1 &
 desktop_pid=$!
 
-# Where the icon is: within the taskbar band at the bottom (the rows of the
-# bottom-middle pixel's colour), the pixels of the icon's blue tile at the
-# right end. Prints "x y width height" of their box; nothing while the icon
-# is not there.
-find_icon() { # png
-  convert "$1" -depth 8 rgb:- | python3 -c '
+# Generous limits: a first run on a loaded 2-core machine makes the desktop,
+# its taskbar and the tray's icon in tens of seconds.
+limit=120
+fail() { # message: the screen as it is then is kept for the reader
+  import -window root "$shot" || true
+  echo "screenshot: $1; the screen is in $shot; the tray's log:" >&2
+  cat "$out/tray-log.txt" >&2
+  exit 1
+}
+probe() { # what (a tip or --menu): where it is, from the shell itself
+  wine "Z:${app//\//\\}\\taskbar_probe.exe" kovarel "$1" "$limit" </dev/null 2>/dev/null | tr -d '\r'
+}
+field() { # name output: the four numbers of the line "name x y w h"
+  sed -n "s/^$1 //p" <<<"$2"
+}
+# How many pixels of the box (x y w h) in the picture are of the icon's blue
+# tile: the shell may list the icon a moment before it has painted it.
+tile_pixels() { # png x y w h
+  convert "$1" -crop "$4x$5+$2+$3" +repage -depth 8 rgb:- | python3 -c '
 import sys
-w, h = 1024, 768
 px = sys.stdin.buffer.read()
-at = lambda x, y: tuple(px[3 * (y * w + x):3 * (y * w + x) + 3])
-band = at(w // 2, h - 1)
-top = h - 1
-while top > 0 and at(w // 2, top - 1) == band:
-    top -= 1
-hits = [(x, y) for y in range(top, h) for x in range(w - 200, w)
-        if (lambda r, g, b: b >= 0x80 and b - r >= 0x50 and g < b)(*at(x, y))]
-if len(hits) >= 20:
-    xs, ys = [x for x, _ in hits], [y for _, y in hits]
-    print(min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1)
+print(sum(1 for i in range(0, len(px), 3)
+          if px[i + 2] >= 0x80 and px[i + 2] - px[i] >= 0x50 and px[i + 1] < px[i + 2]))
 '
 }
 
 shot="$out/tray-desktop.png"
-icon=""
-for _ in $(seq 60); do
-  sleep 0.5
-  import -window root "$shot"
-  icon=$(find_icon "$shot")
-  [ -n "$icon" ] && break
-done
-if [ -z "$icon" ]; then
-  echo "screenshot: no notification icon after 30 s; the screen is in $shot" >&2
-  exit 1
+import -window root "$shot"
+found=$(probe "Kovarel Media Server") || fail "the tray's icon was not found in the taskbar: ${found:-no answer}"
+read -r ix iy iw ih <<<"$(field icon "$found")"
+read -r tx ty tw th <<<"$(field taskbar "$found")"
+# A notification icon is 16x16 at 96 DPI in a cell of a few pixels more.
+if [ "$iw" -lt 16 ] || [ "$iw" -gt 32 ] || [ "$ih" -lt 16 ] || [ "$ih" -gt 32 ]; then
+  fail "the icon's box ${iw}x${ih} at $ix,$iy is not icon-sized"
 fi
-read -r ix iy iw ih <<<"$icon"
-echo "screenshot: the tray's icon shows, ${iw}x${ih} pixels at $ix,$iy"
+painted=0
+for _ in $(seq $((limit * 2))); do
+  import -window root "$shot"
+  [ "$(tile_pixels "$shot" "$ix" "$iy" "$iw" "$ih")" -ge 20 ] && { painted=1; break; }
+  sleep 0.5
+done
+[ $painted = 1 ] || fail "the icon at $ix,$iy (${iw}x${ih}) in the taskbar ${tw}x${th} at $tx,$ty was never painted"
+echo "screenshot: the tray's icon shows, ${iw}x${ih} pixels at $ix,$iy in the taskbar ${tw}x${th} at $tx,$ty"
 corner="256x48+768+720"  # the bottom-right corner, room for the menu
 convert "$shot" -crop "$corner" +repage "$out/tray-taskbar.png"
 
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
-sleep 1
+menu=$(probe --menu) || fail "a right click on the icon opened no menu: ${menu:-no answer}"
+read -r mx my mw mh <<<"$(field menu "$menu")"
+# The pointer onto the menu's only item, "Exit", which fills it: off the icon
+# its tip, which would cover the menu, goes away.
+xdotool mousemove $((mx + mw / 2)) $((my + mh / 2))
+sleep 1  # the menu window exists a moment before it is drawn
 import -window root "$out/tray-menu-desktop.png"
 convert "$out/tray-menu-desktop.png" -crop "$corner" +repage "$out/tray-menu.png"
 rm "$out/tray-menu-desktop.png"
 convert "$out/tray-taskbar.png" \( -size 8x48 xc:'#103a52' \) "$out/tray-menu.png" +append \
   -filter point -resize 200% "$out/tray.png"
 
-# The menu opens under the pointer, on its only item.
 xdotool click 1
-for _ in $(seq 20); do
+for _ in $(seq $((limit * 2))); do
   kill -0 $desktop_pid 2>/dev/null || break
   sleep 0.5
 done
-if kill -0 $desktop_pid 2>/dev/null; then
-  echo "screenshot: the tray did not end after Exit; its log:" >&2
-  cat "$out/tray-log.txt" >&2
-  exit 1
-fi
+kill -0 $desktop_pid 2>/dev/null && fail "the tray did not end after Exit"
 echo "screenshot: Exit ended the tray; pictures in $out: tray-desktop.png tray-taskbar.png tray-menu.png tray.png"
