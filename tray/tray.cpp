@@ -137,17 +137,11 @@ int kv_thd_wait_cb(void *) {
   return (int)code;
 }
 
-static void add_tray_icon(void) {
-  BOOL added = Shell_NotifyIconA(NIM_ADD, &g_icon);
-  if (!added) fflog_line("notification icon not added");
-}
-
 // Opens the server's web console in the default browser, at the port the
 // server's configuration names now (read afresh every time).
 static void open_console(void) {
   char url[KV_URL_SIZE];
   get_url(url);
-  fflog_line("open console %s", url);
   ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
@@ -165,11 +159,9 @@ static void show_menu(HWND hwnd) {
 }
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  // After the shell restarts its taskbar the old icon is gone.
-  if (taskbar_created && message == taskbar_created && g_icon.cbSize) {
-    fflog_line("taskbar created, adding the icon again");
-    add_tray_icon();
-  }
+  // After the shell restarts its taskbar the old icon is gone: without it the
+  // user could neither open the console nor end the tray.
+  if (taskbar_created && message == taskbar_created && g_icon.cbSize) Shell_NotifyIconA(NIM_ADD, &g_icon);
   switch (message) {
     case WM_CREATE:
       g_menu = CreatePopupMenu();
@@ -212,13 +204,6 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// The notification area and captions show small icons: the icon's own 16-pixel
-// drawing (at 100% scale) reads better there than the 32-pixel one shrunk.
-static HICON load_small_icon(HINSTANCE hInstance) {
-  return (HICON)LoadImageA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                           GetSystemMetrics(SM_CYSMICON), LR_SHARED);
-}
-
 static int create_window(HINSTANCE hInstance) {
   WNDCLASSEXA wc;
   memset(&wc, 0, sizeof wc);
@@ -227,7 +212,7 @@ static int create_window(HINSTANCE hInstance) {
   wc.lpfnWndProc = WndProc;
   wc.hInstance = hInstance;
   wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
-  wc.hIconSm = load_small_icon(hInstance);
+  wc.hIconSm = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
   wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
   wc.hbrBackground = (HBRUSH)(INT_PTR)12;
   wc.lpszClassName = KV_CLASS_NAME;
@@ -251,7 +236,7 @@ static void fill_icon_record(HINSTANCE hInstance) {
   g_icon.uID = KV_ICON_ID;
   g_icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   g_icon.uCallbackMessage = WM_TRAY_NOTIFY;
-  g_icon.hIcon = load_small_icon(hInstance);
+  g_icon.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
   strcpy(g_icon.szTip, "Kovarel Media Server");
 }
 
@@ -304,7 +289,7 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
       CloseHandle(waiter_done);
     } else {
       fill_icon_record(hInstance);
-      add_tray_icon();
+      Shell_NotifyIconA(NIM_ADD, &g_icon);
       ret = run_message_loop();
     }
   }
