@@ -282,10 +282,12 @@ TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
   post_mouse(window, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(wait_urls(1, kEndMs)) << log();
   EXPECT_EQ(opened_urls(), std::vector<std::string>{"http://127.0.0.1:5566/wscli/general/"});
-  printf("style %lx icon %llx sm %llx mod %llx brush %llx cursor %llx err %lu\n", GetClassLongPtrA(window, GCL_STYLE),
-         (unsigned long long)GetClassLongPtrA(window, GCLP_HICON), (unsigned long long)GetClassLongPtrA(window, GCLP_HICONSM),
-         (unsigned long long)GetClassLongPtrA(window, GCLP_HMODULE), (unsigned long long)GetClassLongPtrA(window, GCLP_HBRBACKGROUND),
-         (unsigned long long)GetClassLongPtrA(window, GCLP_HCURSOR), GetLastError());
+  // What another process can see of the window and its class.
+  EXPECT_EQ(GetClassLongPtrA(window, GCL_STYLE), (ULONG_PTR)(CS_VREDRAW | CS_HREDRAW));
+  char title[64] = "";
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_STREQ(title, "KovarelSystemTray");
+  EXPECT_FALSE(IsWindowVisible(window));
 
   ASSERT_TRUE(choose_exit(window, kStartMs));
   EXPECT_EQ(wait_tray_exit_quietly(), 0u);
