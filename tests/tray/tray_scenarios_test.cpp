@@ -373,6 +373,7 @@ TEST_P(ServerEnds, ExitCodeAndPromptFollowTheServer) {
   std::string out = log();
   EXPECT_TRUE(logged("OOPS kovarel has been exit")) << out;
   EXPECT_EQ(end.server_code == 0, logged("kovarel.exe done 0")) << out;
+  EXPECT_EQ(end.server_code == 0, count_of(out, "kovarel.exe done") == 1) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ServerEnds,
