@@ -304,7 +304,6 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   if (kv_thd_hnd) server_left_running = stop_server() != 0;
   UnregisterClassA(KV_CLASS_NAME, hInstance);
   if (single_instance) CloseHandle(single_instance);
-  single_instance = nullptr;
 
   if (server_left_running) return -1;
   if (is_exit) return ret;

@@ -458,10 +458,39 @@ TEST_F(TrayScenario, RestartWhileThePromptIsUp) {
 }
 
 // Trays started back to back: one runs the server, the others end with 0.
+struct TogetherStart {
+  HANDLE go;
+  std::string dir, name;
+  TrayRun run;
+  bool started;
+};
+
+DWORD WINAPI start_when_told(void *arg) {
+  TogetherStart *s = (TogetherStart *)arg;
+  WaitForSingleObject(s->go, INFINITE);
+  s->started = start_tray(s->dir, "", "", &s->run, s->name);
+  return 0;
+}
+
 TEST_F(TrayScenario, TraysStartedTogetherRunOnce) {
-  const int kTrays = 3;
-  TrayRun runs[kTrays] = {};
-  for (int i = 0; i < kTrays; i++) ASSERT_TRUE(start_tray(dir, "", "", &runs[i], "tray" + std::to_string(i)));
+  const int kTrays = 4;
+  // Started from threads at one signal, so their starts overlap.
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TogetherStart starts[kTrays];
+  HANDLE threads[kTrays];
+  for (int i = 0; i < kTrays; i++) {
+    starts[i] = {go, dir, "tray" + std::to_string(i), {}, false};
+    threads[i] = CreateThread(nullptr, 0, start_when_told, &starts[i], 0, nullptr);
+  }
+  SetEvent(go);
+  WaitForMultipleObjects(kTrays, threads, TRUE, INFINITE);
+  TrayRun runs[kTrays];
+  for (int i = 0; i < kTrays; i++) {
+    CloseHandle(threads[i]);
+    ASSERT_TRUE(starts[i].started);
+    runs[i] = starts[i].run;
+  }
+  CloseHandle(go);
   // All but one end at once.
   for (int waited = 0, ended = 0; waited <= kStartMs && ended < kTrays - 1; waited += 10) {
     ended = 0;
@@ -561,21 +590,39 @@ TEST_F(TrayScenario, OutsideCloseEndsWithTheCrashPrompt) {
 // A server that refuses termination does not hang the tray: clean-up gives up
 // after its limit, tells the user who chose "Exit" that the server runs on,
 // and the tray ends with 1.
+// Closed from outside instead, the tray names the server it could not stop in
+// its prompt.
 TEST_F(TrayScenario, UnstoppableServerDoesNotHangTheExit) {
-  set_mode("unkillable");
-  start();
-  ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "deny termination 0", kStartMs)) << stub_log();
-  DWORD server = logged_pid(dir + "stub_log.txt");
-  ASSERT_TRUE(choose_exit(window, kStartMs));
-  std::string text;
-  HWND box = wait_box(&text, 15000);
-  ASSERT_NE(box, nullptr) << log();
-  EXPECT_EQ(text, "Kovarel could not be stopped: kovarel.exe is still running.");
-  press(box, IDOK);
-  EXPECT_EQ(wait_tray_exit(), 1u);
-  EXPECT_TRUE(logged("kovarel.exe could not be stopped")) << log();
-  std::vector<DWORD> running = processes_named("kovarel.exe");
-  EXPECT_EQ(running, std::vector<DWORD>{server});
+  for (bool by_exit : {true, false}) {
+    SCOPED_TRACE(by_exit ? "Exit" : "WM_CLOSE");
+    set_mode("unkillable");
+    start();
+    ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "deny termination 0", kStartMs)) << stub_log();
+    DWORD server = logged_pid(dir + "stub_log.txt");
+    if (by_exit)
+      ASSERT_TRUE(choose_exit(window, kStartMs));
+    else
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    std::string text;
+    HWND box = wait_box(&text, 15000);
+    ASSERT_NE(box, nullptr) << log();
+    if (by_exit)
+      EXPECT_EQ(text, "Kovarel could not be stopped: kovarel.exe is still running.");
+    else
+      EXPECT_TRUE(std::regex_match(text, std::regex(std::string("tray\\([0-9]+\\): kovarel\\.exe could not be stopped\\.") + kQuestion))) << text;
+    press(box, by_exit ? IDOK : IDCANCEL);
+    EXPECT_EQ(wait_tray_exit(), by_exit ? 1u : 0u);
+    EXPECT_TRUE(logged("kovarel.exe could not be stopped")) << log();
+    EXPECT_EQ(processes_named("kovarel.exe"), std::vector<DWORD>{server});
+    // The next round starts without it.
+    SetEvent(quit_stubs);
+    for (int waited = 0; waited <= kEndMs && !processes_named("kovarel.exe").empty(); waited += 10) Sleep(10);
+    ResetEvent(quit_stubs);
+    ASSERT_TRUE(DeleteFileA((dir + "stub_log.txt").c_str()));
+    CloseHandle(tray.pi.hThread);
+    CloseHandle(tray.pi.hProcess);
+    tray = {};
+  }
 }
 
 // The recorder that the console scenarios read: Wine's shell hands each URL to
