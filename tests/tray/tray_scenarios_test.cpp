@@ -473,7 +473,7 @@ DWORD WINAPI start_when_told(void *arg) {
 }
 
 TEST_F(TrayScenario, TraysStartedTogetherRunOnce) {
-  const int kTrays = 4;
+  const int kTrays = 6;
   // Started from threads at one signal, so their starts overlap.
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   TogetherStart starts[kTrays];
