@@ -38,39 +38,13 @@ cp "$stub" "$app/kovarel.exe"
 cp "$build/bin/support/taskbar_probe.exe" "$app/"
 
 source "$root/scripts/wine-env.sh"
-WINEPREFIX=$(realpath -m "${KV_WINEPREFIX_SCREENSHOT:-$root/build/wine/screenshot}")
-export WINEPREFIX
 source "$root/scripts/xvfb.sh"
+source "$root/scripts/taskbar.sh"
+kv_taskbar_session "${KV_WINEPREFIX_SCREENSHOT:-$root/build/wine/screenshot}"
 
-# One run at a time per prefix.
-mkdir -p "$WINEPREFIX"
-exec 9>"$WINEPREFIX.lock"
-flock 9
-
-kv_xvfb_start
-export DISPLAY="$KV_XVFB_DISPLAY"
-finish() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  kv_xvfb_stop
-}
-trap finish EXIT
-
-if [ ! -f "$WINEPREFIX/.kv-ready-x11" ]; then
-  wine wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.kv-ready-x11"
-fi
-# A persistent, warmed-up server: Wine's services must not hold this
-# script's output (the pipe trap).
-wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot </dev/null >/dev/null 2>&1
-
-# A named virtual desktop has the taskbar with its notification area; the
-# tray runs inside it and the desktop ends with it.
-wine explorer /desktop=kovarel,1024x768 "Z:${app//\//\\}\\kovarel_tray.exe" \
-  </dev/null >"$out/tray-log.txt" 2>&1 &
-desktop_pid=$!
+# The tray runs inside the desktop, which ends with it.
+kv_taskbar_desktop kovarel "$out/tray-log.txt" "$app/kovarel_tray.exe"
+desktop_pid=$kv_desktop_pid
 
 # Generous limits: a first run on a loaded 2-core machine makes the desktop,
 # its taskbar and the tray's icon in tens of seconds.
@@ -82,10 +56,7 @@ fail() { # message: the screen as it is then is kept for the reader
   exit 1
 }
 probe() { # what (a tip or --menu): where it is, from the shell itself
-  wine "Z:${app//\//\\}\\taskbar_probe.exe" kovarel "$1" "$limit" </dev/null 2>/dev/null | tr -d '\r'
-}
-field() { # name output: the four numbers of the line "name x y w h"
-  sed -n "s/^$1 //p" <<<"$2"
+  kv_taskbar_probe "$app/taskbar_probe.exe" kovarel "$1" "$limit"
 }
 # How many pixels of the box (x y w h) in the picture are of the icon's blue
 # tile: the shell may list the icon a moment before it has painted it.
@@ -101,8 +72,8 @@ print(sum(1 for i in range(0, len(px), 3)
 shot="$out/tray-desktop.png"
 import -window root "$shot"
 found=$(probe "Kovarel Media Server") || fail "the tray's icon was not found in the taskbar: ${found:-no answer}"
-read -r ix iy iw ih <<<"$(field icon "$found")"
-read -r tx ty tw th <<<"$(field taskbar "$found")"
+read -r ix iy iw ih <<<"$(kv_taskbar_field icon "$found")"
+read -r tx ty tw th <<<"$(kv_taskbar_field taskbar "$found")"
 # A notification icon is 16x16 at 96 DPI in a cell of a few pixels more.
 if [ "$iw" -lt 16 ] || [ "$iw" -gt 32 ] || [ "$ih" -lt 16 ] || [ "$ih" -gt 32 ]; then
   fail "the icon's box ${iw}x${ih} at $ix,$iy is not icon-sized"
@@ -120,7 +91,7 @@ convert "$shot" -crop "$corner" +repage "$out/tray-taskbar.png"
 
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
 menu=$(probe --menu) || fail "a right click on the icon opened no menu: ${menu:-no answer}"
-read -r mx my mw mh <<<"$(field menu "$menu")"
+read -r mx my mw mh <<<"$(kv_taskbar_field menu "$menu")"
 # The pointer onto the menu's only item, "Exit", which fills it: off the icon
 # its tip, which would cover the menu, goes away.
 xdotool mousemove $((mx + mw / 2)) $((my + mh / 2))

@@ -26,6 +26,7 @@
 #define ID_TRAY_EXIT 3002
 
 #define KV_CLASS_NAME "KovarelSystemTrayClass"
+#define KV_MUTEX_NAME "KovarelSystemTrayMutex"
 #define KV_WINDOW_TITLE "KovarelSystemTray"
 #define KV_SERVER_EXE "kovarel.exe"
 #define KV_ICON_ID 5000
@@ -33,6 +34,8 @@
 #define KV_CMDLINE_SIZE 256
 // How long clean-up waits for the waiter once the server has been told to end.
 #define KV_STOP_LIMIT_MS 10000
+// The tray's exit code when the user chose "Exit" and the server runs on.
+#define KV_EXIT_NOT_STOPPED 1
 
 // The records handed to the system, at the sizes the 64-bit system expects.
 static_assert(sizeof(WNDCLASSEXA) == 80, "WNDCLASSEXA");
@@ -61,6 +64,9 @@ static PROCESS_INFORMATION pi;
 static NOTIFYICONDATAA g_icon;   // kept for removal and for adding again
 static UINT taskbar_created;     // the shell's broadcast after it restarts
 static HANDLE waiter_done;       // set by the waiter as its last act
+static int window_ending;        // clean-up destroys the window: no quit message
+static int server_left_running;  // clean-up gave up on the server
+static HANDLE single_instance;
 
 // Both threads log, and the sink may run on both at once: one call writes
 // the whole line, as the stream is locked for each call.
@@ -120,25 +126,16 @@ int kv_thd_wait_cb(void *) {
   nExitCode = code;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+  // The reason for the prompt is worded by the UI thread after the join: the
+  // message slot is shared, and the console opening may write it meanwhile.
   if (is_exit) {
     fflog_line("kovarel.exe done, exit by tray %d", (int)code);
   } else {
-    if (code == 0) {
-      fflog_line("kovarel.exe done %d", (int)code);
-    } else if ((int)code == -1) {
-      ff_set_msg(TRAY_TAG, __LINE__, "Kovarel startup failed.");
-    } else {
-      ff_set_msg(TRAY_TAG, __LINE__, "Kovarel crashed.");
-    }
+    if (code == 0) fflog_line("kovarel.exe done %d", (int)code);
     PostMessageA(g_hwnd, WM_SERVER_EXIT, 0, 0);
   }
   SetEvent(waiter_done);
   return (int)code;
-}
-
-static void add_tray_icon(void) {
-  BOOL added = Shell_NotifyIconA(NIM_ADD, &g_icon);
-  if (!added) fflog_line("notification icon not added");
 }
 
 // Opens the server's web console in the default browser, at the port the
@@ -146,7 +143,6 @@ static void add_tray_icon(void) {
 static void open_console(void) {
   char url[KV_URL_SIZE];
   get_url(url);
-  fflog_line("open console %s", url);
   ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
@@ -164,17 +160,16 @@ static void show_menu(HWND hwnd) {
 }
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  // After the shell restarts its taskbar the old icon is gone.
-  if (taskbar_created && message == taskbar_created && g_icon.cbSize) {
-    fflog_line("taskbar created, adding the icon again");
-    add_tray_icon();
-  }
+  // After the shell restarts its taskbar the old icon is gone: without it the
+  // user could neither open the console nor end the tray.
+  if (taskbar_created && message == taskbar_created && g_icon.cbSize) Shell_NotifyIconA(NIM_ADD, &g_icon);
   switch (message) {
     case WM_CREATE:
       g_menu = CreatePopupMenu();
       AppendMenuA(g_menu, MF_STRING, ID_TRAY_EXIT, "Exit");
       break;
     case WM_DESTROY:
+      if (window_ending) break;
       fflog_line("DESTROY!!");
       PostQuitMessage(0);
       break;
@@ -210,13 +205,6 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// The notification area and captions show small icons: the icon's own 16-pixel
-// drawing (at 100% scale) reads better there than the 32-pixel one shrunk.
-static HICON load_small_icon(HINSTANCE hInstance) {
-  return (HICON)LoadImageA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                           GetSystemMetrics(SM_CYSMICON), LR_SHARED);
-}
-
 static int create_window(HINSTANCE hInstance) {
   WNDCLASSEXA wc;
   memset(&wc, 0, sizeof wc);
@@ -225,7 +213,7 @@ static int create_window(HINSTANCE hInstance) {
   wc.lpfnWndProc = WndProc;
   wc.hInstance = hInstance;
   wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
-  wc.hIconSm = load_small_icon(hInstance);
+  wc.hIconSm = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
   wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
   wc.hbrBackground = (HBRUSH)(INT_PTR)12;
   wc.lpszClassName = KV_CLASS_NAME;
@@ -249,7 +237,7 @@ static void fill_icon_record(HINSTANCE hInstance) {
   g_icon.uID = KV_ICON_ID;
   g_icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   g_icon.uCallbackMessage = WM_TRAY_NOTIFY;
-  g_icon.hIcon = load_small_icon(hInstance);
+  g_icon.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_KOVAREL_TRAY));
   strcpy(g_icon.szTip, "Kovarel Media Server");
 }
 
@@ -264,7 +252,9 @@ static int run_message_loop(void) {
 
 // Stops the server and takes the waiter down. A server that does not end
 // within the limit is reported; its waiter is left blocked rather than the
-// tray hanging with it. 0, or -1 with the message slot set.
+// tray hanging with it, and what it still uses (its record, its event, the
+// window handle) stays for the process's end to release. 0, or -1 with the
+// message slot set.
 static int stop_server(void) {
   killProcessByName(KV_SERVER_EXE);
   if (WaitForSingleObject(waiter_done, KV_STOP_LIMIT_MS) != WAIT_OBJECT_0) {
@@ -274,7 +264,14 @@ static int stop_server(void) {
   }
   ff_thread_join(kv_thd_hnd);
   ff_thread_close(kv_thd_hnd);
+  kv_thd_hnd = nullptr;
   CloseHandle(waiter_done);
+  g_hwnd = nullptr;
+  if (is_exit) return 0;
+  if ((int)nExitCode == -1)
+    ff_set_msg(TRAY_TAG, __LINE__, "Kovarel startup failed.");
+  else if (nExitCode != 0)
+    ff_set_msg(TRAY_TAG, __LINE__, "Kovarel crashed.");
   return 0;
 }
 
@@ -284,7 +281,6 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   nExitCode = 0;
   taskbar_created = RegisterWindowMessageA("TaskbarCreated");
   int ret = -1;
-  int stop_failed = 0;
   if (create_window(hInstance) == 0 && kv_create_process(KV_SERVER_EXE, "") == 0) {
     waiter_done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!waiter_done) {
@@ -294,22 +290,24 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
       CloseHandle(waiter_done);
     } else {
       fill_icon_record(hInstance);
-      add_tray_icon();
+      Shell_NotifyIconA(NIM_ADD, &g_icon);
       ret = run_message_loop();
     }
   }
 
   if (g_icon.cbSize) Shell_NotifyIconA(NIM_DELETE, &g_icon);
   memset(&g_icon, 0, sizeof g_icon);
-  if (kv_thd_hnd) {
-    stop_failed = stop_server() != 0;
-    kv_thd_hnd = nullptr;
-  }
+  // A tray started while the prompt or Notepad is on screen must find neither
+  // the window nor the class nor the mutex, and a message sent to the window
+  // cannot end the prompt.
+  window_ending = 1;
+  if (g_hwnd) DestroyWindow(g_hwnd);
+  if (kv_thd_hnd) server_left_running = stop_server() != 0;
   UnregisterClassA(KV_CLASS_NAME, hInstance);
-  g_hwnd = nullptr;
+  if (single_instance) CloseHandle(single_instance);
 
+  if (server_left_running) return -1;
   if (is_exit) return ret;
-  if (stop_failed) return -1;
   return nExitCode != 0 ? (int)nExitCode : ret;
 }
 
@@ -335,6 +333,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR args, int
     fflush(stdout);
   }
   if (FindWindowA(KV_CLASS_NAME, nullptr)) return 0;
+  // Two trays started at the same moment both pass the class test before
+  // either has its window: the mutex decides between them.
+  single_instance = CreateMutexA(nullptr, FALSE, KV_MUTEX_NAME);
+  if (single_instance && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
   killProcessByName(KV_SERVER_EXE);
   if (ff_init() != 0) return 0;
   if (fflog_init(log_cb, (char *)"tray ", 1, nullptr) != 0) return 0;
@@ -345,6 +347,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR args, int
   if (argc == 2) open_setting_page = 1;  // one argument, whatever it says
 
   int ret = WinMain2(hInstance, hPrevInstance, args, iCmdShow);
+  if (server_left_running && is_exit) {
+    MessageBoxA(nullptr, "Kovarel could not be stopped: kovarel.exe is still running.", "Kovarel",
+                MB_OK | MB_ICONWARNING);
+    return KV_EXIT_NOT_STOPPED;
+  }
   if (ret == 0) return 0;
   if (ret == -2) return -1;
 
@@ -353,7 +360,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR args, int
   static const char question[] = " Do you want read the log?";
   char prompt[KV_PROMPT_SIZE];
   snprintf(prompt, sizeof prompt, "%.*s%s", (int)(sizeof prompt - sizeof question), ff_get_msg(), question);
-  if (MessageBoxA(nullptr, prompt, "Kovarel", MB_OKCANCEL) != IDOK) return 0;
+  int answer = MessageBoxA(nullptr, prompt, "Kovarel", MB_OKCANCEL);
+  // A quit message ends the box's loop as if OK had been pressed, and the box
+  // posts it again: only the user's OK opens the log.
+  MSG quit;
+  if (answer != IDOK || PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return 0;
   show_log_in_notepad();
   return 0;
 }

@@ -8,6 +8,9 @@
 #include "ff_dir.h"
 #include "ff_text.h"
 
+// The configuration is part of the tray's unit: its messages carry its tag.
+#define TRAY_CFG_TAG "tray"
+
 namespace {
 
 // Accepts what jansson's decoder accepts by default: an object or an array at
@@ -19,7 +22,7 @@ const size_t kJsonFlags = 0x100;
 ff_buffer *cfg_load(const char *file_name) {
   ff_buffer *buffer = ff_buffer_new(1024);
   if (!buffer) {
-    ff_chain_msg("tray_cfg", __LINE__);
+    ff_chain_msg(TRAY_CFG_TAG, __LINE__);
     return nullptr;
   }
   ff_dir dir;
@@ -44,7 +47,7 @@ json_t *str_to_json(const char *str, int len) {
 int str_to_kovarel_server_cfg(const char *str, int len, int *port) {
   json_t *root = str_to_json(str, len);
   if (!root || !json_is_object(root)) {
-    ff_set_msg("tray_cfg", __LINE__, "not object");
+    ff_set_msg(TRAY_CFG_TAG, __LINE__, "not object");
     json_decref(root);
     return -1;
   }

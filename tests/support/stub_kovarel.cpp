@@ -6,10 +6,11 @@
 // scenario gives the tray files it can check). What it then does is read from
 // stub_mode.txt beside it:
 //   exit <code> <delay_ms>   exits with <code> after the delay
-//   forever                  runs until killed (the default)
+//   forever [<life_ms>]      runs until killed (the default)
 //   unkillable               as forever, but refuses to be opened for termination
 // A running stub ends by itself when the scenario sets the event
-// "kv_stub_quit", or after a minute, so none outlives its scenario.
+// "kv_stub_quit", or after a minute (or the life given), so none outlives its
+// scenario.
 #include <windows.h>
 #include <aclapi.h>
 #include <stdio.h>
@@ -63,9 +64,9 @@ void deny_termination() {
   if (acl) LocalFree(acl);
 }
 
-void run_until_told() {
+void run_until_told(DWORD life_ms) {
   HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, "kv_stub_quit");
-  WaitForSingleObject(quit, kMaxLifeMs);
+  WaitForSingleObject(quit, life_ms);
   log_line("quit");
 }
 
@@ -96,6 +97,7 @@ int main() {
     return code;
   }
   if (strcmp(mode, "unkillable") == 0) deny_termination();
-  run_until_told();
+  // For "forever" the first number is the life.
+  run_until_told(strcmp(mode, "forever") == 0 && code > 0 ? (DWORD)code : kMaxLifeMs);
   return 0;
 }

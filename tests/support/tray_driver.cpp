@@ -47,13 +47,14 @@ HWND wait_process_window(DWORD pid, const char *cls, int limit_ms) {
 
 }  // namespace
 
-bool start_tray(const std::string &dir, const std::string &args, const std::string &stdin_text, TrayRun *run) {
+bool start_tray(const std::string &dir, const std::string &args, const std::string &stdin_text, TrayRun *run,
+                const std::string &name) {
   {
-    std::ofstream(dir + "tray_stdin.txt", std::ios::binary) << stdin_text;
+    std::ofstream(dir + name + "_stdin.txt", std::ios::binary) << stdin_text;
   }
-  HANDLE in = inheritable_file(dir + "tray_stdin.txt", false);
-  HANDLE out = inheritable_file(dir + "tray_out.txt", true);
-  HANDLE err = inheritable_file(dir + "tray_err.txt", true);
+  HANDLE in = inheritable_file(dir + name + "_stdin.txt", false);
+  HANDLE out = inheritable_file(dir + name + "_out.txt", true);
+  HANDLE err = inheritable_file(dir + name + "_err.txt", true);
   STARTUPINFOA si;
   memset(&si, 0, sizeof si);
   si.cb = sizeof si;

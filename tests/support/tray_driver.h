@@ -20,9 +20,10 @@ struct TrayRun {
 
 // Starts dir\kovarel_tray.exe with args; standard input reads dir\tray_stdin.txt
 // (written here with stdin_text), output and error go to dir\tray_out.txt and
-// dir\tray_err.txt. The tray's start directory is dir's parent, so it has to
-// find its own directory itself.
-bool start_tray(const std::string &dir, const std::string &args, const std::string &stdin_text, TrayRun *run);
+// dir\tray_err.txt ("tray" being the default name). The tray's start directory
+// is dir's parent, so it has to find its own directory itself.
+bool start_tray(const std::string &dir, const std::string &args, const std::string &stdin_text, TrayRun *run,
+                const std::string &name = "tray");
 // Starts a program and returns its process information (handles to close).
 bool start_program(const std::string &exe, PROCESS_INFORMATION *pi);
 // true and the exit code once the process has ended within limit_ms.
