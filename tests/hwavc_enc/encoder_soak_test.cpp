@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <winternl.h>
+#include <vpl/mfxvideo.h>
 #endif
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -119,11 +120,38 @@ void report(const char *what, int round, const Usage &u) {
   fflush(stdout);
 }
 
-// Nothing grows after the first measurement beyond the flat allowance.
-void expect_flat(const std::vector<Usage> &after) {
+// What a session of the dispatcher alone costs in private bytes. Under Wine
+// each MFXInit / MFXClose of the dispatcher keeps some hundred KiB (measured
+// with nothing of the library involved, while loading and freeing the
+// runtime or Direct3D alone stays flat); the library's rounds may grow by
+// that much and no more.
+long long dispatcher_session_bytes() {
+#ifdef _WIN32
+  auto session = []() {
+    mfxSession s = nullptr;
+    mfxVersion version = {{0, 1}};
+    if (MFXInit(MFX_IMPL_HARDWARE_ANY, &version, &s) == MFX_ERR_NONE) MFXClose(s);
+  };
+  const int sessions = 4;
+  session();  // one-time allocations
+  long long before = measure().private_bytes;
+  for (int i = 0; i < sessions; i++) session();
+  long long grown = measure().private_bytes - before;
+  printf("the dispatcher alone: %lld private bytes per session\n", grown / sessions);
+  return grown > 0 ? grown / sessions : 0;
+#else
+  return 0;
+#endif
+}
+
+// Nothing grows after the first measurement beyond the flat allowance (and
+// what the dispatcher itself keeps of each session).
+void expect_flat(const std::vector<Usage> &after, long long dispatcher_bytes) {
   for (size_t i = 0; i < after.size(); i++) EXPECT_EQ(after[i].leak_reports, 0) << "round " << i + 1;
   for (size_t i = 1; i < after.size(); i++) {
-    EXPECT_LE(after[i].private_bytes - after[0].private_bytes, kFlatBytesPerRound * (long long)i) << "round " << i + 1;
+    EXPECT_LE(after[i].private_bytes - after[0].private_bytes,
+              (kFlatBytesPerRound + dispatcher_bytes) * (long long)i)
+        << "round " << i + 1;
     EXPECT_LE(after[i].handles, after[0].handles) << "round " << i + 1;
   }
 }
@@ -144,7 +172,7 @@ TEST_F(Soak, RoundsOfSessionsLeaveNothingBehind) {
     after.push_back(measure());
     report("320x240 round", r, after.back());
   }
-  expect_flat(after);
+  expect_flat(after, dispatcher_session_bytes());
 }
 
 TEST_F(Soak, LongHdSessionLeavesNothingBehind) {
@@ -156,7 +184,7 @@ TEST_F(Soak, LongHdSessionLeavesNothingBehind) {
   EXPECT_EQ(encode_session(lib, 1920, 1080, frames), frames);
   after.push_back(measure());
   report("1920x1080 session", 2, after.back());
-  expect_flat(after);
+  expect_flat(after, dispatcher_session_bytes());
 }
 
 }  // namespace
