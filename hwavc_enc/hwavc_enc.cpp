@@ -144,6 +144,34 @@ int open_session(hwavc_enc_data *enc) {
   }
 }
 
+// The runtime's own parameters after Init: the corrections it made are
+// logged, and the slot capacity covers the buffer it asks for.
+int read_back_param(hwavc_enc_data *enc) {
+  mfxVideoParam actual;
+  memset(&actual, 0, sizeof actual);
+  mfxStatus sts = MFXVideoENCODE_GetVideoParam(enc->session, &actual);
+  if (sts < MFX_ERR_NONE) {
+    hwavc_set_msg(__LINE__, "failed to get encoding param %d\n", sts);
+    return -1;
+  }
+  const mfxInfoMFX &m = actual.mfx;
+  int64_t multiplier = m.BRCParamMultiplier ? m.BRCParamMultiplier : 1;
+  hwavc_log(enc, __LINE__, "encoder profile:%d gop:%d ref_dist:%d async_depth:%d bitrate:%d buffer:%dKB",
+            m.CodecProfile, m.GopPicSize, m.GopRefDist, actual.AsyncDepth, (int)(m.TargetKbps * multiplier),
+            (int)(m.BufferSizeInKB * multiplier));
+  // 2.4 s at the caller's rate (range checked at open), or what the runtime
+  // asks for when that is more.
+  int64_t capacity = (int64_t)enc->settings->bitrate * 300;
+  int64_t asked = (int64_t)m.BufferSizeInKB * 1000 * multiplier;
+  if (asked > capacity) capacity = asked;
+  if (capacity > INT32_MAX) {
+    hwavc_set_msg(__LINE__, "bitstream buffer of %lld bytes asked, over %d\n", (long long)capacity, INT32_MAX);
+    return -1;
+  }
+  enc->bs_capacity = (int32_t)capacity;
+  return 0;
+}
+
 int open_encoder(hwavc_enc_data *enc) {
   hwavc_fill_param(enc, enc->settings);
   mfxStatus sts = MFXVideoENCODE_QueryIOSurf(enc->session, &enc->param, &enc->request);
@@ -151,11 +179,15 @@ int open_encoder(hwavc_enc_data *enc) {
     hwavc_set_msg(__LINE__, "failed to query encoding param %d\n", sts);
     return -1;
   }
-  if (enc->request.NumFrameSuggested > HWAVC_MAX_SURFACES) {
-    hwavc_set_msg(__LINE__, "NumFrameSuggested %d are over of %d\n", enc->request.NumFrameSuggested,
-                  HWAVC_MAX_SURFACES);
+  if (sts > MFX_ERR_NONE) hwavc_log(enc, __LINE__, "MFXVideoENCODE_QueryIOSurf warning %d", sts);
+  // The suggestion covers every operation in flight; fewer surfaces only
+  // make encode calls wait for the oldest one sooner.
+  if (enc->request.NumFrameMin > HWAVC_MAX_SURFACES) {
+    hwavc_set_msg(__LINE__, "NumFrameMin %d are over of %d\n", enc->request.NumFrameMin, HWAVC_MAX_SURFACES);
     return -1;
   }
+  enc->surface_count = enc->request.NumFrameSuggested < HWAVC_MAX_SURFACES ? enc->request.NumFrameSuggested
+                                                                            : HWAVC_MAX_SURFACES;
   sts = MFXVideoENCODE_Init(enc->session, &enc->param);
   if (sts == MFX_WRN_PARTIAL_ACCELERATION) {
     printf("Encoder will work with partial HW acceleration\n");
@@ -164,12 +196,13 @@ int open_encoder(hwavc_enc_data *enc) {
     hwavc_set_msg(__LINE__, "failed to query encoding param %d\n", sts);
     return -1;
   }
-  return 0;
+  if (sts > MFX_ERR_NONE) hwavc_log(enc, __LINE__, "MFXVideoENCODE_Init warning %d", sts);
+  return read_back_param(enc);
 }
 
 int alloc_surfaces(hwavc_enc_data *enc) {
   const mfxFrameInfo &info = enc->param.mfx.FrameInfo;
-  int count = enc->request.NumFrameSuggested;
+  int count = enc->surface_count;
   for (int i = 0; i < count; i++) {
     quarn_frame *frame = quarn_frame_video_calloc(info.Width, info.Height, (int)info.FrameRateExtN,
                                                   (int)info.FrameRateExtD);
@@ -192,7 +225,7 @@ int alloc_surfaces(hwavc_enc_data *enc) {
 
 int alloc_bs_slots(hwavc_enc_data *enc) {
   const hwavc_enc_settings *s = enc->settings;
-  int capacity = s->bitrate * 300;  // 2.4 s at the caller's rate; range checked at open
+  int capacity = enc->bs_capacity;
   for (int k = 0; k <= s->buf_num; k++) {
     hwavc_bs_slot &slot = enc->bs_slots[k];
     quarn_frame &rec = slot.rec;
@@ -247,40 +280,98 @@ int check_frame(const hwavc_enc_data *enc, const quarn_frame *frame) {
   return 0;
 }
 
-// Hands the oldest ring slot's coded frame to the output slot and frees the
-// ring slot. 0, or a negative code with the slot left in flight.
-int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
+// A DecodeTimeStamp that no runtime writes: the slot keeps it when the
+// runtime gives none, which tells a missing value from a real 0.
+const mfxI64 kNoDecodeTimeStamp = INT64_MIN;
+
+// 90 kHz -> the caller's unit, rounded from 0 up, truncated below 0. The
+// TimeStamp field is unsigned but holds the caller's signed pts times
+// timescaling: read as signed, a negative pts comes back intact.
+int64_t from_90khz(const hwavc_enc_data *enc, int64_t ts) {
+  return (int64_t)((double)ts / enc->timescaling + (ts >= 0 ? 0.5 : 0.0));
+}
+
+// Frees the oldest ring slot and moves bs_head on to the next one in flight.
+void release_oldest(hwavc_enc_data *enc) {
   uint32_t n = enc->param.AsyncDepth;
   hwavc_bs_slot &slot = enc->bs_slots[enc->bs_head];
-  if (!slot.sync) {
-    hwavc_set_msg(__LINE__, "failed to flush bs stream sync has been set to NULL, ambiques status");
-    return HWAVC_ENC_ERR_NO_SYNC_POINT;
+  slot.sync = nullptr;
+  slot.done = 0;
+  slot.bs.DataOffset = slot.bs.DataLength = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    enc->bs_head = (enc->bs_head + 1) % n;
+    if (enc->bs_slots[enc->bs_head].sync) break;
   }
+}
+
+// Waits for the slot's operation. 0 once its data is in the slot;
+// HWAVC_ENC_ERR_SYNC when the runtime is not done yet (the picture stays in
+// flight) or failed for good (the picture is marked lost).
+int wait_slot(hwavc_enc_data *enc, hwavc_bs_slot &slot) {
   mfxStatus sts = MFXVideoCORE_SyncOperation(enc->session, slot.sync, kSyncWaitMs);
-  if (sts != MFX_ERR_NONE) {
-    printf("failed to MFXVideoCORE_SyncOperation, timeout: %d, %d %p, %d\n", (int)kSyncWaitMs, sts,
-           (void *)slot.sync, (int)slot.bs.DataLength);
-    fflush(stdout);
-    hwavc_set_msg(__LINE__, "failed to MFXVideoCORE_SyncOperation, timeout: %d, %d %p, %d", (int)kSyncWaitMs, sts,
-                  (void *)slot.sync, (int)slot.bs.DataLength);
-    return HWAVC_ENC_ERR_SYNC;
+  if (sts == MFX_ERR_NONE) {
+    slot.done = 1;
+    return 0;
+  }
+  printf("failed to MFXVideoCORE_SyncOperation, timeout: %d, %d %p, %d\n", (int)kSyncWaitMs, sts, (void *)slot.sync,
+         (int)slot.bs.DataLength);
+  fflush(stdout);
+  hwavc_set_msg(__LINE__, "failed to MFXVideoCORE_SyncOperation, timeout: %d, %d %p, %d", (int)kSyncWaitMs, sts,
+                (void *)slot.sync, (int)slot.bs.DataLength);
+  // A warning (still in execution, a timeout) clears with time; an error
+  // stays with that sync point however often it is asked again.
+  if (sts < MFX_ERR_NONE) slot.done = -1;
+  return HWAVC_ENC_ERR_SYNC;
+}
+
+// Waits for the oldest operation in flight that is not done yet; it stays in
+// the ring for collection in order. 1 when there was none, 0, or the code
+// of a failed wait.
+int wait_oldest_running(hwavc_enc_data *enc) {
+  uint32_t n = enc->param.AsyncDepth;
+  for (uint32_t i = 0; i < n; i++) {
+    hwavc_bs_slot &slot = enc->bs_slots[(enc->bs_head + i) % n];
+    if (!slot.sync) break;
+    if (slot.done) continue;
+    // A picture lost here is reported now and dropped when its turn comes.
+    return wait_slot(enc, slot);
+  }
+  return 1;
+}
+
+// Hands the oldest ring slot's coded frame to the output slot and frees the
+// ring slot; *out stays null when the ring is empty. 0, or a negative code:
+// HWAVC_ENC_ERR_SYNC with the picture still in flight when the runtime is not
+// done, or dropped when it failed for good; HWAVC_ENC_ERR_DATA_LENGTH with
+// the picture dropped.
+int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
+  uint32_t n = enc->param.AsyncDepth;
+  // Pictures lost while waiting for room were reported then.
+  while (enc->bs_slots[enc->bs_head].sync && enc->bs_slots[enc->bs_head].done < 0) release_oldest(enc);
+  hwavc_bs_slot &slot = enc->bs_slots[enc->bs_head];
+  if (!slot.sync) return 0;
+  if (!slot.done) {
+    int rc = wait_slot(enc, slot);
+    if (rc != 0) {
+      if (slot.done < 0) release_oldest(enc);
+      return rc;
+    }
   }
   if (slot.bs.DataLength >= slot.bs.MaxLength) {
     hwavc_set_msg(__LINE__, "data length of range :%d %d\n", (int)slot.bs.DataLength, (int)slot.bs.MaxLength);
+    release_oldest(enc);
     return HWAVC_ENC_ERR_DATA_LENGTH;
   }
   quarn_frame &rec = enc->bs_slots[n].rec;
   memcpy(rec.data, slot.bs.Data, slot.bs.DataLength);
   rec.size = (int32_t)slot.bs.DataLength;
-
-  // 90 kHz -> the caller's unit, rounded from 0 up, truncated below 0. The
-  // TimeStamp field is unsigned but holds the caller's signed pts times
-  // timescaling: read as signed, a negative pts comes back intact.
-  int64_t dts = slot.bs.DecodeTimeStamp;
-  rec.dts = (int64_t)((double)dts / enc->timescaling + (dts >= 0 ? 0.5 : 0.0));
-  if (rec.dts == 0) rec.dts = enc->ts_base++;
-  int64_t pts = (int64_t)slot.bs.TimeStamp;
-  rec.pts = (int64_t)((double)pts / enc->timescaling + (pts >= 0 ? 0.5 : 0.0));
+  // The runtime's decoding time whenever it gave one, the counter otherwise.
+  if (slot.bs.DecodeTimeStamp == kNoDecodeTimeStamp) {
+    rec.dts = enc->ts_base++;
+  } else {
+    rec.dts = from_90khz(enc, slot.bs.DecodeTimeStamp);
+  }
+  rec.pts = from_90khz(enc, (int64_t)slot.bs.TimeStamp);
 
   int type = hwavc_frame_type(slot.bs.FrameType);
   if (type < 0) {
@@ -290,14 +381,67 @@ int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
     rec.frame_type = type;
   }
   *out = &rec;
-
-  slot.sync = nullptr;
-  slot.bs.DataOffset = slot.bs.DataLength = 0;
-  for (uint32_t i = 0; i < n; i++) {
-    enc->bs_head = (enc->bs_head + 1) % n;
-    if (enc->bs_slots[enc->bs_head].sync) break;
-  }
+  release_oldest(enc);
   return 0;
+}
+
+// Starts an encode operation into `slot`. On a busy answer it first waits
+// for the oldest operation in flight (a runtime may run fewer at once than
+// the ring holds, or work only when asked for a result); with none in flight
+// it retries 1 ms later, HWAVC_MAX_IDLE_BUSY times at most.
+mfxStatus submit(hwavc_enc_data *enc, mfxFrameSurface1 *surface, hwavc_bs_slot *slot) {
+  slot->bs.DecodeTimeStamp = kNoDecodeTimeStamp;
+  int idle_busy = 0;
+  for (;;) {
+    mfxStatus sts = MFXVideoENCODE_EncodeFrameAsync(enc->session, nullptr, surface, &slot->bs, &slot->sync);
+    if (sts < MFX_ERR_NONE && sts != MFX_ERR_MORE_DATA) hwavc_set_msg(__LINE__, "failed to EncodeFrameAsync, ret %d\n", sts);
+    if (sts != MFX_WRN_DEVICE_BUSY) return sts;
+    int rc = wait_oldest_running(enc);
+    if (rc < 0) return (mfxStatus)rc;
+    if (rc == 0) continue;
+    if (++idle_busy > HWAVC_MAX_IDLE_BUSY) {
+      hwavc_set_msg(__LINE__, "device busy for %d answers in a row with nothing in flight\n", HWAVC_MAX_IDLE_BUSY);
+      return (mfxStatus)HWAVC_ENC_ERR_BUSY;
+    }
+    sleep_ms(1);
+  }
+}
+
+// A free surface, waiting for operations in flight first and then for the
+// runtime to unlock one. Its index, or a negative code.
+int wait_free_surface(hwavc_enc_data *enc) {
+  int waited_ms = 0;
+  mfxU16 index;
+  while ((index = get_free_surface(enc->surfaces, enc->surface_count)) == 0xFFFF) {
+    int rc = wait_oldest_running(enc);
+    if (rc < 0) return rc;
+    if (rc == 0) continue;
+    if (waited_ms >= hwavc_surface_wait_limit_ms) {
+      hwavc_set_msg(__LINE__, "failed to get free surface and timeout %dms\n", hwavc_surface_wait_limit_ms);
+      return HWAVC_ENC_ERR_NO_SURFACE;
+    }
+    sleep_ms(kSurfaceWaitStepMs);
+    waited_ms += kSurfaceWaitStepMs;
+  }
+  return index;
+}
+
+// A call without a frame: asks the runtime for what it still holds while a
+// ring slot is free, and hands back the oldest picture in the ring, so that
+// every call returns one until none is left.
+int drain(hwavc_enc_data *enc, quarn_frame **out) {
+  *out = nullptr;
+  enc->drain_started = 1;
+  uint32_t i = find_free_bs_slot(enc);
+  if (!enc->encoder_empty && i < enc->param.AsyncDepth) {
+    mfxStatus sts = submit(enc, nullptr, &enc->bs_slots[i]);
+    if (sts == MFX_ERR_MORE_DATA) {
+      enc->encoder_empty = 1;
+    } else if (sts < MFX_ERR_NONE) {
+      return sts;
+    }
+  }
+  return collect_oldest(enc, out);
 }
 
 }  // namespace
@@ -545,48 +689,28 @@ int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame 
     *out = nullptr;
     return HWAVC_ENC_ERR_BAD_FRAME;
   }
+  if (!frame) return drain(enc, out);
+  if (enc->drain_started) {
+    *out = nullptr;
+    hwavc_set_msg(__LINE__, "frame after the drain: close and open the encoder for more frames");
+    return HWAVC_ENC_ERR_BAD_CALL;
+  }
   int code = 0;
   hwavc_bs_slot *slot = get_bs_slot(enc, out, &code);
   if (!slot) return code;
 
-  mfxFrameSurface1 *surface = nullptr;
-  if (frame) {
-    if (!enc->ts_base_set) {
-      enc->ts_base = frame->pts;
-      enc->ts_base_set = 1;
-    }
-    int count = enc->request.NumFrameSuggested;
-    int waited_ms = 0;
-    mfxU16 index;
-    while ((index = get_free_surface(enc->surfaces, count)) == 0xFFFF) {
-      if (waited_ms >= hwavc_surface_wait_limit_ms) {
-        hwavc_set_msg(__LINE__, "failed to get free surface and timeout %dms\n", hwavc_surface_wait_limit_ms);
-        return HWAVC_ENC_ERR_NO_SURFACE;
-      }
-      sleep_ms(kSurfaceWaitStepMs);
-      waited_ms += kSurfaceWaitStepMs;
-    }
-    hwavc_surface_entry &entry = enc->surfaces[index];
-    enc->copy_frame(entry.frame, frame, enc->min_height);
-    entry.surface.Data.TimeStamp = (mfxU64)((int64_t)enc->timescaling * frame->pts);
-    surface = &entry.surface;
+  if (!enc->ts_base_set) {
+    enc->ts_base = frame->pts;
+    enc->ts_base_set = 1;
   }
+  int index = wait_free_surface(enc);
+  if (index < 0) return index;
+  hwavc_surface_entry &entry = enc->surfaces[index];
+  enc->copy_frame(entry.frame, frame, enc->min_height);
+  entry.surface.Data.TimeStamp = (mfxU64)((int64_t)enc->timescaling * frame->pts);
 
-  mfxStatus sts;
-  while ((sts = MFXVideoENCODE_EncodeFrameAsync(enc->session, nullptr, surface, &slot->bs, &slot->sync)) ==
-         MFX_WRN_DEVICE_BUSY) {
-    sleep_ms(1);
-  }
-  if (sts >= MFX_ERR_NONE || sts == MFX_ERR_MORE_DATA) {
-    // The encoder has nothing left: hand back what is still in the ring,
-    // oldest first, one frame per call.
-    if (!frame && sts == MFX_ERR_MORE_DATA && !*out && enc->bs_slots[enc->bs_head].sync) {
-      return collect_oldest(enc, out);
-    }
-    return 0;
-  }
-  hwavc_set_msg(__LINE__, "failed to EncodeFrameAsync, ret %d\n", sts);
-  return sts;
+  mfxStatus sts = submit(enc, &entry.surface, slot);
+  return sts >= MFX_ERR_NONE || sts == MFX_ERR_MORE_DATA ? 0 : sts;
 }
 
 int hwavc_enc_close(hwavc_enc_data *enc) {

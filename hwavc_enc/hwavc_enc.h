@@ -2,16 +2,16 @@
 //
 // The media server loads this library by name and calls the six exports
 // below. Raw frames (planar YUV 4:2:0) go in, coded H.264 frames come back in
-// submission order once the ring of frames in flight is full; calls without a
-// frame drain the encoder. Every export returns 0 or a negative code; after a
+// decode order (with B pictures 0, 2, 1, 4, 3, ... by input) once the ring of
+// frames in flight is full; calls without a frame drain the encoder. Every export returns 0 or a negative code; after a
 // failure hwavc_enc_get_msg tells why.
 //
 // Calling order: hwavc_enc_open; hwavc_enc_encode with a frame, once per raw
 // frame; hwavc_enc_encode without a frame until *out comes back null (the
-// drain: every frame submitted comes back, in submission order);
-// hwavc_enc_close. hwavc_enc_reset may come between encode calls; after a
-// drain, frames may be submitted again. Close the handle after any failure
-// too: a failed encode call leaves the handle usable.
+// drain: every frame taken comes back once, in decode order); hwavc_enc_close.
+// hwavc_enc_reset may come between encode calls. A drain ends the stream:
+// for more frames close the handle and open a new one. Close the handle after
+// any failure too: a failed encode call leaves the handle usable.
 //
 // Ownership: the caller keeps its settings and its raw frames (the library
 // copies what it needs and keeps no pointer to them). The library owns the
@@ -71,6 +71,7 @@ extern "C" {
 #define HWAVC_ENC_ERR_DATA_LENGTH (-102)
 #define HWAVC_ENC_ERR_NO_SLOT (-103)
 #define HWAVC_ENC_ERR_NO_SURFACE (-200)
+#define HWAVC_ENC_ERR_BUSY (-201)
 #define HWAVC_ENC_ERR_BAD_FRAME (-300)
 #define HWAVC_ENC_ERR_BAD_CALL (-301)
 
@@ -132,26 +133,35 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 
 // Copies `frame` (or, when null, asks the encoder to drain) and submits it
 // without waiting. *out receives a coded frame, the oldest one in flight,
-// once every slot of the ring is busy, or null. A drain call also hands back
-// the oldest frame in flight once the encoder has nothing left, so draining
-// until *out comes back null yields every frame. The coded frame lives in the
-// handle until the next encode or close call.
+// once every slot of the ring is busy, or null. A call without a frame hands
+// back the oldest frame still held while there is one, so draining until *out
+// comes back null yields every frame taken, after refused frames too. The
+// coded frame lives in the handle until the next encode or close call.
 //
 // Returns 0, or a negative code with the reason in the message slot:
-//   HWAVC_ENC_ERR_SYNC         waiting for the oldest frame failed; it stays in
-//                              flight and the next call tries again
-//   HWAVC_ENC_ERR_DATA_LENGTH  the oldest frame filled its whole buffer; it
-//                              stays in flight
+//   HWAVC_ENC_ERR_SYNC         waiting for the oldest frame failed. With a
+//                              Media SDK warning (still in execution) it stays
+//                              in flight and the next call tries again; with an
+//                              error (the status is in the message) it is
+//                              dropped and later calls go on with the others
+//   HWAVC_ENC_ERR_DATA_LENGTH  the oldest frame filled its whole buffer; it is
+//                              dropped
 //   HWAVC_ENC_ERR_NO_SURFACE   no input surface came free in time
+//   HWAVC_ENC_ERR_BUSY         the device answered busy 2000 times in a row,
+//                              1 ms apart, with none of this handle's frames in
+//                              flight to wait for
 //   HWAVC_ENC_ERR_BAD_FRAME    the frame does not match the settings (format
 //                              other than 12, another width or height, a null
 //                              plane, a luma pitch below the width or above the
 //                              surface's, or plane 1 not right after the luma
 //                              rows); nothing was copied or submitted
-//   HWAVC_ENC_ERR_BAD_CALL     a null handle or a null `out`
+//   HWAVC_ENC_ERR_BAD_CALL     a null handle or a null `out`, or a frame after
+//                              the drain
 //   a negative Media SDK status  the encoder refused the frame
-// HWAVC_ENC_ERR_NO_SYNC_POINT and HWAVC_ENC_ERR_NO_SLOT mean a broken ring.
-// After HWAVC_ENC_ERR_NO_SURFACE or an encoder status *out may still hold a
+// HWAVC_ENC_ERR_NO_SLOT means a broken ring; HWAVC_ENC_ERR_NO_SYNC_POINT is no
+// longer returned. A busy device is waited for: first the oldest frame in
+// flight is waited for, then the device again. Except with
+// HWAVC_ENC_ERR_BAD_FRAME and HWAVC_ENC_ERR_BAD_CALL, *out may still hold a
 // frame collected before the failure.
 HWAVC_ENC_API int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out);
 

@@ -23,6 +23,7 @@ struct hwavc_surface_entry {
 
 struct hwavc_bs_slot {
   mfxSyncPoint sync;  // the operation writing into this slot; null when free
+  int32_t done;       // 1: synchronised, the data is in bs; -1: lost, dropped when its turn comes
   quarn_frame rec;
   mfxBitstream bs;
 };
@@ -32,12 +33,16 @@ struct HWAVC_ALIGN16 hwavc_enc_data {
   mfxSession session;
   mfxVideoParam param;
   mfxFrameAllocRequest request;
+  int32_t surface_count;  // surfaces in use: the runtime's suggestion, at most HWAVC_MAX_SURFACES
+  int32_t bs_capacity;    // bytes per bitstream slot
   hwavc_surface_entry surfaces[HWAVC_MAX_SURFACES];
   hwavc_bs_slot bs_slots[HWAVC_MAX_BS_SLOTS];
   uint32_t bs_head;     // oldest ring slot in flight
   int32_t timescaling;  // caller's timestamp unit -> 90 kHz
   uint32_t ts_base_set;
   int64_t ts_base;  // fallback decoding timestamps
+  uint32_t drain_started;  // a call without a frame ended the sequence
+  uint32_t encoder_empty;  // the runtime has nothing left to drain
   hwavc_copy_func copy_frame;
   int32_t min_height;  // picture rows copied per frame
   hwavc_enc_log_func log_func;
@@ -75,6 +80,11 @@ uint32_t find_free_bs_slot(const hwavc_enc_data *enc);
 // The ring slot for the next operation; collects the oldest coded frame into
 // *out first when the whole ring is in flight. Null with *code on failure.
 hwavc_bs_slot *get_bs_slot(hwavc_enc_data *enc, quarn_frame **out, int *code);
+
+// Continuous busy answers, 1 ms apart, that an encode call takes while none
+// of its operations is in flight before it gives up: a runtime that stays
+// busy for 2 s with nothing of ours to finish is hung or taken by others.
+#define HWAVC_MAX_IDLE_BUSY 2000
 
 // Test seam: how long an encode call waits for a free surface.
 extern int hwavc_surface_wait_limit_ms;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "encoder_test_support.h"
 
@@ -65,8 +66,11 @@ TEST_F(OpenApi, OpensThroughTheDispatcherIntoTheStandin) {
   EXPECT_NE(trace.find("encode_init"), std::string::npos);
   EXPECT_TRUE(log.contains("Intel Media SDK 1.35"));
   EXPECT_TRUE(log.contains("mode MFX_IMPL_HARDWARE"));
-  EXPECT_TRUE(log.contains("yuv_frame:5 size:3133440"));  // AsyncDepth + 1 surfaces of 1920x1088 NV12
-  EXPECT_TRUE(log.contains("bs_frame:4+1 size:1200000 "));
+  // AsyncDepth + 1 held for B pictures + their reference: 6 surfaces of 1920x1088 NV12.
+  EXPECT_TRUE(log.contains("yuv_frame:6 size:3133440"));
+  // The runtime asks for room for an uncompressed picture, more than 2.4 s at 4000 kbit/s.
+  EXPECT_TRUE(log.contains("encoder profile:100 gop:30 ref_dist:2 async_depth:4 bitrate:3200 buffer:3134KB"));
+  EXPECT_TRUE(log.contains("bs_frame:4+1 size:3134000 "));
   for (const std::string &line : LogCapture::lines) EXPECT_EQ(line.rfind("hwavc_enc(", 0), 0u) << line;
   EXPECT_EQ(lib.close(enc), 0);
   EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
@@ -99,7 +103,7 @@ TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
       {"MFXSTANDIN_IMPL", "1", "only software qsv encoder, quit\n"},
       {"MFXSTANDIN_IMPL", "3", "unknow qsv encoder 3\n"},
       {"MFXSTANDIN_IMPL", "0x0201", "only software qsv encoder, quit\n"},  // via D3D9: the base type decides
-      {"MFXSTANDIN_SURFACES", "11", "NumFrameSuggested 11 are over of 10\n"},
+      {"MFXSTANDIN_SURFACES", "12:11", "NumFrameMin 11 are over of 10\n"},
       {"MFXSTANDIN_QUERYIOSURF_STATUS", "-15", "failed to query encoding param -15\n"},
       {"MFXSTANDIN_INIT_STATUS", "-17", "failed to query encoding param -17\n"},
   };
@@ -121,9 +125,10 @@ TEST_F(OpenApi, SettingsTheEncoderRefusesFailAtQuery) {
   EXPECT_TRUE(standin.reached());
 }
 
-TEST_F(OpenApi, TenSurfacesAndPartialAccelerationAreAccepted) {
-  {
-    Standin standin{{"MFXSTANDIN_SURFACES", "10"}};
+TEST_F(OpenApi, SurfacesBeyondTenAndPartialAccelerationAreAccepted) {
+  for (const char *surfaces : {"10", "11:3"}) {
+    SCOPED_TRACE(surfaces);
+    Standin standin{{"MFXSTANDIN_SURFACES", surfaces}};
     LogCapture log;
     hwavc_enc_settings settings = make_settings(320, 240);
     hwavc_enc_data *enc = nullptr;
@@ -133,6 +138,7 @@ TEST_F(OpenApi, TenSurfacesAndPartialAccelerationAreAccepted) {
   }
   {
     Standin standin{{"MFXSTANDIN_INIT_STATUS", "4"}};
+    LogCapture log;
     hwavc_enc_settings settings = make_settings(320, 240);
     hwavc_enc_data *enc = nullptr;
     testing::internal::CaptureStdout();
@@ -140,9 +146,48 @@ TEST_F(OpenApi, TenSurfacesAndPartialAccelerationAreAccepted) {
     std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(rc, 0) << lib.message();
     EXPECT_NE(out.find("Encoder will work with partial HW acceleration\n"), std::string::npos) << out;
+    EXPECT_TRUE(log.contains("MFXVideoENCODE_Init warning 4"));
     EXPECT_TRUE(standin.reached());
     EXPECT_EQ(lib.close(enc), 0);
   }
+}
+
+TEST_F(OpenApi, TheRuntimesCorrectionsAreLoggedAsItMadeThem) {
+  struct Case {
+    const char *what;
+    const char *var, *value;
+    const char *profile;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"baseline has no B pictures", "MFXSTANDIN_TRACE", "", "baseline",
+       {"MFXVideoENCODE_QueryIOSurf warning 5", "MFXVideoENCODE_Init warning 5",
+        "encoder profile:66 gop:25 ref_dist:1 async_depth:3 bitrate:2400 buffer:600KB", "yuv_frame:4 "}},
+      {"fewer operations at once", "MFXSTANDIN_ASYNC_DEPTH", "2", "high",
+       {"MFXVideoENCODE_QueryIOSurf warning 5", "MFXVideoENCODE_Init warning 5",
+        "encoder profile:100 gop:25 ref_dist:2 async_depth:2 bitrate:2400 buffer:600KB", "bs_frame:3+1 size:900000 "}},
+      {"a bigger buffer", "MFXSTANDIN_BUFFER_KB", "2500", "main",
+       {"encoder profile:77 gop:25 ref_dist:2 async_depth:3 bitrate:2400 buffer:2500KB",
+        "bs_frame:3+1 size:2500000 "}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Standin standin{{c.var, c.value}};
+    LogCapture log;
+    hwavc_enc_settings settings = make_settings(640, 480, 25, 1, 3000, 3, c.profile);
+    hwavc_enc_data *enc = nullptr;
+    ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
+    for (const std::string &line : c.lines) EXPECT_TRUE(log.contains(line)) << line;
+    // What was asked is still logged before it.
+    EXPECT_TRUE(log.contains(std::string("profile:") + c.profile));
+    EXPECT_EQ(log.contains("warning"), c.lines[0].find("warning") != std::string::npos);
+    EXPECT_EQ(lib.close(enc), 0);
+  }
+  // A buffer beyond what a slot can hold fails the open instead of wrapping.
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_KB", "65535"}};
+  std::string msg = open_fails(make_settings(640, 480, 25, 1, 7158278));
+  EXPECT_TRUE(is_slot_text(msg, "bitstream buffer of 5767080000 bytes asked, over 2147483647\n")) << msg;
+  EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
 }
 
 // Settings that cannot make a working encoder are refused before any session

@@ -16,10 +16,11 @@ TEST(EncoderOpen, PoolsFollowTheRuntimesAnswerAndTheSettings) {
   hwavc_enc_data *enc = nullptr;
   ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
   ASSERT_TRUE(standin.reached());
-  EXPECT_EQ(enc->request.NumFrameSuggested, 4);  // AsyncDepth + one frame held for B pictures
+  EXPECT_EQ(enc->request.NumFrameSuggested, 5);  // AsyncDepth + one frame held for B pictures + its reference
+  EXPECT_EQ(enc->surface_count, 5);
   for (int i = 0; i < HWAVC_MAX_SURFACES; i++) {
     const hwavc_surface_entry &e = enc->surfaces[i];
-    if (i >= enc->request.NumFrameSuggested) {
+    if (i >= enc->surface_count) {
       EXPECT_EQ(e.frame, nullptr);
       continue;
     }
@@ -46,10 +47,10 @@ TEST(EncoderOpen, PoolsFollowTheRuntimesAnswerAndTheSettings) {
     EXPECT_EQ(slot.rec.fps_den, 1);
     EXPECT_DOUBLE_EQ(slot.rec.fps, 25.0);
     EXPECT_EQ(slot.rec.own_data, 0);
-    EXPECT_EQ(slot.rec.capacity, 600000);
-    EXPECT_EQ(slot.rec.size, 600000);
+    EXPECT_EQ(slot.rec.capacity, 871000);  // the runtime asks for an uncompressed 1008x576 picture
+    EXPECT_EQ(slot.rec.size, 871000);
     EXPECT_EQ(slot.bs.Data, slot.rec.data);
-    EXPECT_EQ(slot.bs.MaxLength, 600000u);
+    EXPECT_EQ(slot.bs.MaxLength, 871000u);
     EXPECT_EQ(slot.bs.DataLength, 0u);
   }
   EXPECT_EQ(enc->bs_head, 0u);
@@ -59,7 +60,7 @@ TEST(EncoderOpen, PoolsFollowTheRuntimesAnswerAndTheSettings) {
 
 TEST(EncoderOpen, OutOfMemoryAnywhereClosesTheSessionAndFreesEverything) {
   // Allocations: the handle, then two per surface (record, pixels), then one
-  // per bitstream slot. Four surfaces and four slots here.
+  // per bitstream slot. Five surfaces and four slots here.
   struct Case {
     int skip;
     const char *message;
@@ -69,8 +70,9 @@ TEST(EncoderOpen, OutOfMemoryAnywhereClosesTheSessionAndFreesEverything) {
       {1, "failed calloc quarn_frame_video_calloc @ 0"},
       {6, "failed calloc quarn_frame_video_calloc @ 2"},
       {8, "failed calloc quarn_frame_video_calloc @ 3"},
-      {9, "failed to calloc frame"},
-      {12, "failed to calloc frame"},
+      {9, "failed calloc quarn_frame_video_calloc @ 4"},
+      {11, "failed to calloc frame"},
+      {14, "failed to calloc frame"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.skip);
@@ -86,11 +88,11 @@ TEST(EncoderOpen, OutOfMemoryAnywhereClosesTheSessionAndFreesEverything) {
     EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
     if (c.skip > 0) EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
   }
-  // The thirteenth allocation is past the last one: open succeeds.
+  // The sixteenth allocation is past the last one: open succeeds.
   Standin standin;
   hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 3);
   hwavc_enc_data *enc = nullptr;
-  quarn_calloc_fail_after(13);
+  quarn_calloc_fail_after(15);
   EXPECT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
   quarn_calloc_fail_after(-1);
   EXPECT_EQ(hwavc_enc_close(enc), 0);
@@ -101,20 +103,39 @@ TEST(EncoderEncode, NoFreeSurfaceInTimeGivesItsCodeAfterCollecting) {
   hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 1);
   hwavc_enc_data *enc = nullptr;
   ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
-  ASSERT_EQ(enc->request.NumFrameSuggested, 1);
+  ASSERT_EQ(enc->surface_count, 2);
   TestFrame frame(320, 240);
   quarn_frame *out = nullptr;
   EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0);
+  frame.get()->pts = 1;
+  EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0);
   int saved_limit = hwavc_surface_wait_limit_ms;
   hwavc_surface_wait_limit_ms = 50;
-  frame.get()->pts = 1;
+  frame.get()->pts = 2;
   EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), HWAVC_ENC_ERR_NO_SURFACE);
   hwavc_surface_wait_limit_ms = saved_limit;
   ASSERT_NE(out, nullptr) << "the frame collected before the wait is handed back";
-  EXPECT_EQ(parse_payload(out).index, 0u);
+  EXPECT_EQ(parse_payload(out).index, 1u);
   char msg[HWAVC_ENC_MSG_SIZE];
   hwavc_enc_get_msg(msg);
   EXPECT_TRUE(is_slot_text(msg, "failed to get free surface and timeout 50ms\n")) << msg;
+  EXPECT_EQ(hwavc_enc_close(enc), 0);
+}
+
+TEST(EncoderEncode, ASurfaceFreedByWaitingForTheOldestFrameIsTakenWithoutSleeping) {
+  Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SURFACES", "1:1"}};
+  hwavc_enc_settings settings = make_settings(320, 240, 30, 1, 1000, 2);
+  hwavc_enc_data *enc = nullptr;
+  ASSERT_EQ(hwavc_enc_open(&enc, &settings, nullptr), 0);
+  TestFrame frame(320, 240);
+  quarn_frame *out = nullptr;
+  int saved_limit = hwavc_surface_wait_limit_ms;
+  hwavc_surface_wait_limit_ms = 0;  // no sleeping for a surface at all
+  for (int t = 0; t < 4; t++) {
+    frame.get()->pts = t;
+    EXPECT_EQ(hwavc_enc_encode(enc, frame.get(), &out), 0) << t;
+  }
+  hwavc_surface_wait_limit_ms = saved_limit;
   EXPECT_EQ(hwavc_enc_close(enc), 0);
 }
 

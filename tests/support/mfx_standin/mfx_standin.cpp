@@ -12,6 +12,20 @@
 // and the bitstream (data, TimeStamp, DecodeTimeStamp in 90 kHz, FrameType)
 // is filled only by SyncOperation.
 //
+// By default it is as strict as the hardware: QueryIOSurf asks for AsyncDepth +
+// reorder depth + 1 surfaces; a surface stays locked while the runtime holds
+// it and, for the later reference of B pictures, until those B pictures are
+// synchronised; EncodeFrameAsync hands out sync points and answers
+// MFX_ERR_MORE_DATA while it buffers for B pictures and when a drain has
+// nothing left, MFX_WRN_DEVICE_BUSY once AsyncDepth operations are
+// unsynchronised (the work is done only when SyncOperation asks for it) and
+// MFX_ERR_NOT_ENOUGH_BUFFER for a bitstream with less room than
+// BufferSizeInKB; a null surface ends the sequence; parameters it cannot take
+// are corrected (a baseline profile gets no B pictures) with
+// MFX_WRN_INCOMPATIBLE_VIDEO_PARAM, and GetVideoParam tells what it runs with;
+// the bitstream (data, TimeStamp, DecodeTimeStamp in 90 kHz, FrameType) is
+// filled only by SyncOperation.
+//
 // Modes (MFXSTANDIN_MODE):
 //   x264         real H.264 through libx264 (native default)
 //   synthetic    frame-typed payloads with the same reordering, carrying the
@@ -19,107 +33,67 @@
 //                read at SyncOperation (default without x264)
 //   passthrough  no reordering, a tiny payload, the pixels never read
 //
-// Steering, read from the environment when a session opens:
+// Faults, read from the environment when a session opens:
 //   MFXSTANDIN_TRACE=path          append one line per session event (the marker
 //                                  the tests look for)
 //   MFXSTANDIN_IMPL=n              what MFXQueryIMPL reports (1 = software)
 //   MFXSTANDIN_BUSY=n              the first n EncodeFrameAsync calls answer busy
+//                                  (-1: every call)
 //   MFXSTANDIN_QUERYIOSURF_STATUS=s / MFXSTANDIN_INIT_STATUS=s
 //                                  status of ENCODE_QueryIOSurf / ENCODE_Init
 //                                  (4 = partial acceleration)
-//   MFXSTANDIN_SURFACES=n          NumFrameSuggested
+//   MFXSTANDIN_SURFACES=n[:m]      NumFrameSuggested n (and NumFrameMin m)
+//   MFXSTANDIN_ASYNC_DEPTH=n       AsyncDepth lowered to at most n
+//   MFXSTANDIN_BUFFER_KB=n         the BufferSizeInKB asked for
 //   MFXSTANDIN_ENCODE_ERROR=k:s    the k-th frame (from 0) is refused with s
-//   MFXSTANDIN_SYNC_ERROR=s[:n]    the first n SyncOperation calls fail with s
-//   MFXSTANDIN_BUFFER_BYTES=n      bitstreams with less room are refused
-//                                  (MFX_ERR_NOT_ENOUGH_BUFFER)
+//   MFXSTANDIN_SYNC_ERROR=s[:n]    the first n SyncOperation calls fail with s;
+//                                  a negative s fails that operation for good
 //   MFXSTANDIN_NO_B=1              no B pictures, no reordering delay
-//   MFXSTANDIN_NO_DTS=1            DecodeTimeStamp left 0
+//   MFXSTANDIN_NO_DTS=1            DecodeTimeStamp never written
 //   MFXSTANDIN_FILL_BUFFER=1       SyncOperation reports the whole buffer used
 //   MFXSTANDIN_HOLD_SURFACES=1     surfaces are never unlocked
-#include <stdint.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <deque>
-#include <string>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-#include <vpl/mfxvideo.h>
-
-#ifdef MFX_STANDIN_X264
-#include "standin_x264.h"
-#endif
-
 #include "mfx_standin_export.h"
+#include "mfx_standin_internal.h"
+
+namespace standin {
+
+void lock(mfxFrameSurface1 *surface) {
+  if (surface) surface->Data.Locked++;
+}
+
+void unlock(const Session *s, mfxFrameSurface1 *surface) {
+  if (surface && !s->cfg.hold_surfaces && surface->Data.Locked > 0) surface->Data.Locked--;
+}
+
+Task *new_task(Session *s, mfxBitstream *bs) {
+  for (Task &t : s->tasks) {
+    if (t.used) continue;
+    t.used = true;
+    t.failed = MFX_ERR_NONE;
+    t.bs = bs;
+    t.surface = t.reference = nullptr;
+    t.coded.clear();
+    t.decode_timestamp = 0;
+    s->tasks_in_flight++;
+    return &t;
+  }
+  return nullptr;
+}
+
+}  // namespace standin
 
 namespace {
 
-enum class Mode { x264, synthetic, passthrough };
-
-const int kMaxTasks = 64;
-const uint32_t kPayloadMagic = 0x4953564B;  // "KVSI"
-
-struct Config {
-  Mode mode;
-  mfxIMPL impl;
-  int busy_answers;
-  mfxStatus queryiosurf_status;
-  mfxStatus init_status;
-  int surfaces;
-  long encode_error_frame;
-  mfxStatus encode_error_status;
-  mfxStatus sync_status;
-  int sync_failures;
-  uint32_t min_buffer_bytes;
-  bool no_b;
-  bool no_dts;
-  bool fill_buffer;
-  bool hold_surfaces;
-  std::string trace;
-};
-
-// A frame the encoder holds: its surface, input index and timestamp.
-struct Held {
-  mfxFrameSurface1 *surface;
-  long index;
-  mfxU64 timestamp;
-  mfxU16 type;
-};
-
-struct Task {
-  bool used;
-  mfxBitstream *bs;           // written at SyncOperation
-  mfxFrameSurface1 *surface;  // unlocked when the task is synchronised; may be null
-  Held frame;                 // synthetic and passthrough: the frame to write
-  std::vector<uint8_t> coded;  // x264: the coded picture
-  mfxU64 timestamp;
-  mfxI64 decode_timestamp;
-  mfxU16 frame_type;
-};
-
-struct Session {
-  Config cfg;
-  bool encoder_ready;
-  mfxVideoParam param;
-  int reorder_depth;
-  long frames_in;
-  long frames_out;
-  int busy_left;
-  int sync_failures_left;
-  int tasks_in_flight;
-  Task tasks[kMaxTasks];
-  std::deque<Held> pending;  // display order, not yet decided
-  std::deque<Held> ready;    // decode order, waiting for an EncodeFrameAsync call
-  std::deque<mfxU64> input_timestamps;
-#ifdef MFX_STANDIN_X264
-  x264_t *x264;
-#endif
-};
+using namespace standin;
 
 std::string env_text(const char *name) {
 #ifdef _WIN32
@@ -164,7 +138,11 @@ Config read_config() {
   cfg.busy_answers = (int)env_number("MFXSTANDIN_BUSY", 0);
   cfg.queryiosurf_status = (mfxStatus)env_number("MFXSTANDIN_QUERYIOSURF_STATUS", MFX_ERR_NONE);
   cfg.init_status = (mfxStatus)env_number("MFXSTANDIN_INIT_STATUS", MFX_ERR_NONE);
-  cfg.surfaces = (int)env_number("MFXSTANDIN_SURFACES", 0);
+  long surfaces = 0, surfaces_min = 0;
+  env_pair("MFXSTANDIN_SURFACES", &surfaces, &surfaces_min);
+  cfg.surfaces = (int)surfaces;
+  cfg.surfaces_min = (int)surfaces_min;
+  cfg.async_depth = (int)env_number("MFXSTANDIN_ASYNC_DEPTH", 0);
   long frame = -1, status = MFX_ERR_UNKNOWN;
   env_pair("MFXSTANDIN_ENCODE_ERROR", &frame, &status);
   cfg.encode_error_frame = frame;
@@ -173,7 +151,7 @@ Config read_config() {
   env_pair("MFXSTANDIN_SYNC_ERROR", &sync_status, &sync_count);
   cfg.sync_status = (mfxStatus)sync_status;
   cfg.sync_failures = sync_status != MFX_ERR_NONE ? (int)sync_count : 0;
-  cfg.min_buffer_bytes = (uint32_t)env_number("MFXSTANDIN_BUFFER_BYTES", 0);
+  cfg.buffer_kb = (int)env_number("MFXSTANDIN_BUFFER_KB", 0);
   cfg.no_b = env_number("MFXSTANDIN_NO_B", 0) != 0;
   cfg.no_dts = env_number("MFXSTANDIN_NO_DTS", 0) != 0;
   cfg.fill_buffer = env_number("MFXSTANDIN_FILL_BUFFER", 0) != 0;
@@ -228,6 +206,38 @@ mfxStatus check_param(const mfxVideoParam *par) {
   return MFX_ERR_NONE;
 }
 
+// The parameters the encoder runs with, from those asked for: what it cannot
+// take is corrected, with MFX_WRN_INCOMPATIBLE_VIDEO_PARAM; what was left to
+// it is filled in (AsyncDepth, BufferSizeInKB).
+mfxStatus correct_param(const Session *s, const mfxVideoParam *par, mfxVideoParam *out) {
+  *out = *par;
+  mfxStatus sts = MFX_ERR_NONE;
+  mfxInfoMFX &m = out->mfx;
+  if (m.CodecProfile == MFX_PROFILE_AVC_BASELINE && m.GopRefDist > 1) {
+    m.GopRefDist = 1;  // baseline has no B pictures
+    sts = MFX_WRN_INCOMPATIBLE_VIDEO_PARAM;
+  }
+  if (out->AsyncDepth == 0) out->AsyncDepth = 4;
+  if (s->cfg.async_depth > 0 && out->AsyncDepth > s->cfg.async_depth) {
+    out->AsyncDepth = (mfxU16)s->cfg.async_depth;
+    sts = MFX_WRN_INCOMPATIBLE_VIDEO_PARAM;
+  }
+  // Room for two seconds at the target rate, and never less than an
+  // uncompressed picture: a coded picture must always fit.
+  int64_t multiplier = m.BRCParamMultiplier ? m.BRCParamMultiplier : 1;
+  int64_t bytes = (int64_t)m.TargetKbps * multiplier * 1000 / 8 * 2;
+  int64_t raw = (int64_t)m.FrameInfo.Width * m.FrameInfo.Height * 3 / 2;
+  if (bytes < raw) bytes = raw;
+  int64_t kb = s->cfg.buffer_kb ? s->cfg.buffer_kb : ((bytes + 999) / 1000 + multiplier - 1) / multiplier;
+  if (m.BufferSizeInKB < kb) m.BufferSizeInKB = (mfxU16)(kb > 0xFFFF ? 0xFFFF : kb);
+  return sts;
+}
+
+uint32_t buffer_bytes(const mfxVideoParam &par) {
+  uint32_t multiplier = par.mfx.BRCParamMultiplier ? par.mfx.BRCParamMultiplier : 1;
+  return par.mfx.BufferSizeInKB * 1000u * multiplier;
+}
+
 void trace_param(const Session *s, const char *what, const mfxVideoParam *p) {
   const mfxInfoMFX &m = p->mfx;
   const mfxFrameInfo &f = m.FrameInfo;
@@ -245,41 +255,6 @@ void trace_param(const Session *s, const char *what, const mfxVideoParam *p) {
 int reorder_depth(const Session *s, const mfxVideoParam *par) {
   if (s->cfg.no_b || s->cfg.mode == Mode::passthrough) return 0;
   return par->mfx.GopRefDist > 1 ? par->mfx.GopRefDist - 1 : 0;
-}
-
-// 32-bit FNV-1a over the picture inside the crop rectangle: luma rows, then
-// the interleaved chroma rows.
-uint32_t picture_checksum(const mfxFrameSurface1 *surface) {
-  const mfxFrameInfo &info = surface->Info;
-  uint32_t hash = 2166136261u;
-  auto mix = [&hash](const uint8_t *row, int len) {
-    for (int i = 0; i < len; i++) hash = (hash ^ row[i]) * 16777619u;
-  };
-  for (int y = 0; y < info.CropH; y++) mix(surface->Data.Y + (size_t)y * surface->Data.Pitch, info.CropW);
-  for (int y = 0; y < info.CropH / 2; y++) mix(surface->Data.UV + (size_t)y * surface->Data.Pitch, info.CropW);
-  return hash;
-}
-
-void put_u32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
-void put_u64(uint8_t *p, uint64_t v) { memcpy(p, &v, 8); }
-
-// Payload of the synthetic and pass-through modes, little-endian:
-// magic, input index, TimeStamp, FrameType, checksum (0 in pass-through).
-const uint32_t kPayloadSize = 24;
-void write_payload(const Session *s, const Held &frame, uint8_t *out) {
-  put_u32(out, kPayloadMagic);
-  put_u32(out + 4, (uint32_t)frame.index);
-  put_u64(out + 8, frame.timestamp);
-  put_u32(out + 16, frame.type);
-  put_u32(out + 20, s->cfg.mode == Mode::synthetic ? picture_checksum(frame.surface) : 0);
-}
-
-void lock(mfxFrameSurface1 *surface) {
-  if (surface) surface->Data.Locked++;
-}
-
-void unlock(const Session *s, mfxFrameSurface1 *surface) {
-  if (surface && !s->cfg.hold_surfaces && surface->Data.Locked > 0) surface->Data.Locked--;
 }
 
 // Picture type of display frame `index` in closed GOPs of GopPicSize with one
@@ -303,6 +278,10 @@ void decide(Session *s, bool draining) {
       if (s->pending.empty()) {
         first.type = MFX_FRAMETYPE_P | MFX_FRAMETYPE_REF;
       } else {
+        // The later reference goes first; its surface stays locked until
+        // this B picture, which refers to it, is done.
+        first.reference = s->pending.front().surface;
+        lock(first.reference);
         s->ready.push_back(s->pending.front());
         s->pending.pop_front();
       }
@@ -311,26 +290,11 @@ void decide(Session *s, bool draining) {
   }
 }
 
-Task *new_task(Session *s, mfxBitstream *bs) {
-  for (Task &t : s->tasks) {
-    if (t.used) continue;
-    t.used = true;
-    t.bs = bs;
-    t.surface = nullptr;
-    t.coded.clear();
-    t.decode_timestamp = 0;
-    s->tasks_in_flight++;
-    return &t;
-  }
-  return nullptr;
-}
-
 // Decoding timestamp of the next frame in decode order: the next input
 // timestamp, moved back by the reordering delay.
 mfxI64 next_decode_timestamp(Session *s) {
   mfxU64 input = s->input_timestamps.front();
   s->input_timestamps.pop_front();
-  if (s->cfg.no_dts) return 0;
   const mfxFrameInfo &f = s->param.mfx.FrameInfo;
   mfxI64 interval = (mfxI64)90000 * f.FrameRateExtD / f.FrameRateExtN;
   return (mfxI64)input - s->reorder_depth * interval;
@@ -345,81 +309,31 @@ mfxStatus emit_planned(Session *s, mfxBitstream *bs, mfxSyncPoint *syncp) {
   task->surface = task->frame.surface;
   task->timestamp = task->frame.timestamp;
   task->frame_type = task->frame.type;
+  task->reference = task->frame.reference;
   task->decode_timestamp = next_decode_timestamp(s);
   *syncp = (mfxSyncPoint)task;
   return MFX_ERR_NONE;
 }
 
-#ifdef MFX_STANDIN_X264
-mfxStatus open_x264(Session *s) {
-  x264_param_t p;
-  if (standin_x264_param(s->param, s->reorder_depth, &p) != 0) return MFX_ERR_INVALID_VIDEO_PARAM;
-  s->x264 = x264_encoder_open(&p);
-  return s->x264 ? MFX_ERR_NONE : MFX_ERR_UNSUPPORTED;
+// The task's operation is over: its surfaces go back to the caller.
+void finish_task(Session *s, Task *task) {
+  unlock(s, task->surface);
+  unlock(s, task->reference);
+  task->surface = task->reference = nullptr;
+  s->tasks_in_flight--;
 }
-
-mfxU16 frame_type_from_x264(int type) {
-  switch (type) {
-    case X264_TYPE_IDR:
-      return MFX_FRAMETYPE_I | MFX_FRAMETYPE_IDR | MFX_FRAMETYPE_REF;
-    case X264_TYPE_I:
-      return MFX_FRAMETYPE_I | MFX_FRAMETYPE_REF;
-    case X264_TYPE_P:
-      return MFX_FRAMETYPE_P | MFX_FRAMETYPE_REF;
-    case X264_TYPE_BREF:
-      return MFX_FRAMETYPE_B | MFX_FRAMETYPE_REF;
-    default:
-      return MFX_FRAMETYPE_B;
-  }
-}
-
-// Feeds x264 (a null surface drains it). x264 copies the picture, so a
-// surface that yields no output is given back at once; one that does is
-// held until its task is synchronised.
-mfxStatus encode_x264(Session *s, mfxFrameSurface1 *surface, mfxBitstream *bs, mfxSyncPoint *syncp) {
-  x264_picture_t in, out;
-  x264_picture_t *pic = nullptr;
-  if (surface) {
-    x264_picture_init(&in);
-    in.img.i_csp = X264_CSP_NV12;
-    in.img.i_plane = 2;
-    in.img.plane[0] = surface->Data.Y;
-    in.img.plane[1] = surface->Data.UV;
-    in.img.i_stride[0] = in.img.i_stride[1] = surface->Data.Pitch;
-    in.i_pts = (int64_t)surface->Data.TimeStamp;
-    pic = &in;
-  } else if (x264_encoder_delayed_frames(s->x264) == 0) {
-    return MFX_ERR_MORE_DATA;
-  }
-  x264_nal_t *nals = nullptr;
-  int nal_count = 0;
-  int size = x264_encoder_encode(s->x264, &nals, &nal_count, pic, &out);
-  if (size < 0) return MFX_ERR_UNKNOWN;
-  if (size == 0) {
-    unlock(s, surface);
-    return MFX_ERR_MORE_DATA;
-  }
-  Task *task = new_task(s, bs);
-  if (!task) return MFX_ERR_MEMORY_ALLOC;
-  task->surface = surface;
-  task->coded.assign(nals[0].p_payload, nals[0].p_payload + size);  // the NALs are contiguous
-  task->timestamp = (mfxU64)out.i_pts;
-  task->decode_timestamp = s->cfg.no_dts ? 0 : out.i_dts;
-  task->frame_type = frame_type_from_x264(out.i_type);
-  *syncp = (mfxSyncPoint)task;
-  return MFX_ERR_NONE;
-}
-#endif
 
 void close_encoder(Session *s) {
 #ifdef MFX_STANDIN_X264
-  if (s->x264) x264_encoder_close(s->x264);
-  s->x264 = nullptr;
+  close_x264(s);
 #endif
   for (Held &h : s->pending) unlock(s, h.surface);
-  for (Held &h : s->ready) unlock(s, h.surface);
+  for (Held &h : s->ready) {
+    unlock(s, h.surface);
+    unlock(s, h.reference);
+  }
   for (Task &t : s->tasks) {
-    if (t.used) unlock(s, t.surface);
+    if (t.used && t.failed == MFX_ERR_NONE) finish_task(s, &t);
     t.used = false;
   }
   s->pending.clear();
@@ -427,6 +341,7 @@ void close_encoder(Session *s) {
   s->input_timestamps.clear();
   s->tasks_in_flight = 0;
   s->encoder_ready = false;
+  s->drain_started = false;
 }
 
 mfxStatus count_output(Session *s, mfxStatus sts) {
@@ -506,14 +421,18 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_QueryIOSurf(mfxSession sessio
   if (sts != MFX_ERR_NONE) return sts;
   trace_param(s, "queryiosurf", par);
   if (s->cfg.queryiosurf_status < MFX_ERR_NONE) return s->cfg.queryiosurf_status;
+  mfxVideoParam actual;
+  mfxStatus corrected = correct_param(s, par, &actual);
   memset(request, 0, sizeof *request);
-  request->Info = par->mfx.FrameInfo;
+  request->Info = actual.mfx.FrameInfo;
   request->Type = MFX_MEMTYPE_FROM_ENCODE | MFX_MEMTYPE_SYSTEM_MEMORY | MFX_MEMTYPE_EXTERNAL_FRAME;
-  int depth = reorder_depth(s, par);
-  int async_depth = par->AsyncDepth ? par->AsyncDepth : 1;
-  request->NumFrameMin = (mfxU16)(depth + 1);
-  request->NumFrameSuggested = (mfxU16)(s->cfg.surfaces ? s->cfg.surfaces : async_depth + depth);
-  return s->cfg.queryiosurf_status;
+  // Operations in flight, frames held for reordering, and the reference that
+  // the held B pictures still need; at the least the held frames, their
+  // reference and the one to submit.
+  int depth = reorder_depth(s, &actual);
+  request->NumFrameMin = (mfxU16)(s->cfg.surfaces_min ? s->cfg.surfaces_min : depth ? depth + 2 : 1);
+  request->NumFrameSuggested = (mfxU16)(s->cfg.surfaces ? s->cfg.surfaces : actual.AsyncDepth + depth + 1);
+  return s->cfg.queryiosurf_status != MFX_ERR_NONE ? s->cfg.queryiosurf_status : corrected;
 }
 
 MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Init(mfxSession session, mfxVideoParam *par) {
@@ -524,8 +443,8 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Init(mfxSession session, mfxV
   if (sts != MFX_ERR_NONE) return sts;
   trace_param(s, "encode_init", par);
   if (s->cfg.init_status < MFX_ERR_NONE) return s->cfg.init_status;
-  s->param = *par;
-  s->reorder_depth = reorder_depth(s, par);
+  mfxStatus corrected = correct_param(s, par, &s->param);
+  s->reorder_depth = reorder_depth(s, &s->param);
 #ifdef MFX_STANDIN_X264
   if (s->cfg.mode == Mode::x264) {
     sts = open_x264(s);
@@ -533,7 +452,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Init(mfxSession session, mfxV
   }
 #endif
   s->encoder_ready = true;
-  return s->cfg.init_status;
+  return s->cfg.init_status != MFX_ERR_NONE ? s->cfg.init_status : corrected;
 }
 
 MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Close(mfxSession session) {
@@ -561,15 +480,17 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
   Session *s = (Session *)session;
   if (!s->encoder_ready) return MFX_ERR_NOT_INITIALIZED;
   if (!bs || !syncp) return MFX_ERR_NULL_PTR;
-  if (s->busy_left > 0) {
-    s->busy_left--;
+  if (s->busy_left != 0) {
+    if (s->busy_left > 0) s->busy_left--;
     return MFX_WRN_DEVICE_BUSY;
   }
-  if (s->tasks_in_flight >= (s->param.AsyncDepth ? s->param.AsyncDepth : 1)) return MFX_WRN_DEVICE_BUSY;
+  // Nothing runs until SyncOperation asks for it, so the queue stays full.
+  if (s->tasks_in_flight >= s->param.AsyncDepth) return MFX_WRN_DEVICE_BUSY;
   if (bs->MaxLength < bs->DataOffset + bs->DataLength ||
-      bs->MaxLength - bs->DataOffset - bs->DataLength < s->cfg.min_buffer_bytes)
+      bs->MaxLength - bs->DataOffset - bs->DataLength < buffer_bytes(s->param))
     return MFX_ERR_NOT_ENOUGH_BUFFER;
   if (surface) {
+    if (s->drain_started) return MFX_ERR_UNDEFINED_BEHAVIOR;
     if (!surface->Data.Y || !surface->Data.UV) return MFX_ERR_NULL_PTR;
     if (s->frames_in == s->cfg.encode_error_frame) return s->cfg.encode_error_status;
     lock(surface);
@@ -578,9 +499,10 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
     if (s->cfg.mode == Mode::x264) return count_output(s, encode_x264(s, surface, bs, syncp));
 #endif
     s->input_timestamps.push_back(surface->Data.TimeStamp);
-    s->pending.push_back(Held{surface, index, surface->Data.TimeStamp, planned_type(s, index)});
+    s->pending.push_back(Held{surface, index, surface->Data.TimeStamp, planned_type(s, index), nullptr});
     decide(s, false);
   } else {
+    s->drain_started = true;
 #ifdef MFX_STANDIN_X264
     if (s->cfg.mode == Mode::x264) return count_output(s, encode_x264(s, nullptr, bs, syncp));
 #endif
@@ -596,29 +518,29 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoCORE_SyncOperation(mfxSession sessio
   if (!syncp) return MFX_ERR_NULL_PTR;
   Task *task = task_of(s, syncp);
   if (!task) return MFX_ERR_INVALID_HANDLE;
+  if (task->failed != MFX_ERR_NONE) return task->failed;
   if (s->sync_failures_left > 0) {
     s->sync_failures_left--;
+    // A warning (still in execution) clears; an error ends the operation.
+    if (s->cfg.sync_status < MFX_ERR_NONE) {
+      task->failed = s->cfg.sync_status;
+      finish_task(s, task);
+    }
     return s->cfg.sync_status;
   }
   // The task's bitstream is written only now.
   mfxBitstream *bs = task->bs;
-  uint32_t size = s->cfg.mode == Mode::x264 ? (uint32_t)task->coded.size() : kPayloadSize;
+  uint32_t size = payload_size(s, task);
   if (bs->MaxLength < bs->DataOffset + bs->DataLength || bs->MaxLength - bs->DataOffset - bs->DataLength < size)
     return MFX_ERR_NOT_ENOUGH_BUFFER;
-  uint8_t *to = bs->Data + bs->DataOffset + bs->DataLength;
-  if (s->cfg.mode == Mode::x264) {
-    memcpy(to, task->coded.data(), size);
-  } else {
-    write_payload(s, task->frame, to);
-  }
+  write_payload(s, task, bs->Data + bs->DataOffset + bs->DataLength);
   bs->DataLength += size;
   if (s->cfg.fill_buffer) bs->DataLength = bs->MaxLength - bs->DataOffset;
   bs->TimeStamp = task->timestamp;
-  bs->DecodeTimeStamp = task->decode_timestamp;
+  if (!s->cfg.no_dts) bs->DecodeTimeStamp = task->decode_timestamp;
   bs->FrameType = task->frame_type;
-  unlock(s, task->surface);
+  finish_task(s, task);
   task->used = false;
-  s->tasks_in_flight--;
   return MFX_ERR_NONE;
 }
 
