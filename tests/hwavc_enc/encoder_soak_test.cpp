@@ -118,8 +118,11 @@ long encode_session(EncoderLibrary &lib, int width, int height, int frames) {
 }
 
 void report(const char *what, int round, const Usage &u) {
-  printf("%s %d: private bytes %lld, handles %ld, leak reports %d\n", what, round, u.private_bytes, u.handles,
-         u.leak_reports);
+#ifdef _WIN32
+  printf("%s %d: private bytes %lld, handles %ld\n", what, round, u.private_bytes, u.handles);
+#else
+  printf("%s %d: leak reports %d\n", what, round, u.leak_reports);
+#endif
   fflush(stdout);
 }
 
