@@ -89,4 +89,12 @@ hwavc_bs_slot *get_bs_slot(hwavc_enc_data *enc, quarn_frame **out, int *code);
 // Test seam: how long an encode call waits for a free surface.
 extern int hwavc_surface_wait_limit_ms;
 
+#ifdef _WIN32
+#include <windows.h>
+// SetThreadErrorMode through `real`, KERNEL32's when it has one; with none
+// (Vista) the process-wide SetErrorMode instead, the old mode stored the same.
+typedef BOOL(WINAPI *hwavc_set_thread_error_mode_func)(DWORD mode, DWORD *old_mode);
+BOOL hwavc_thread_error_mode(hwavc_set_thread_error_mode_func real, DWORD mode, DWORD *old_mode);
+#endif
+
 #endif

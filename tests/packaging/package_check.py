@@ -7,6 +7,8 @@
 - hwavc_enc.dll exports exactly its six functions, by their plain names;
 - no binary imports a MinGW runtime DLL, and every DLL a binary imports is a
   Windows system DLL or ships in the package;
+- every function a binary imports from Windows is one that Windows Vista has
+  (the list windows-vista-x64.txt beside this script, which names its source);
 - kovarel_tray.exe carries icon group 103 with its images, the manifest and a
   version resource, both of the package's version, and the encoder DLL a
   version resource too;
@@ -42,6 +44,23 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll", "msv
                "ole32.dll", "oleaut32.dll", "gdi32.dll", "version.dll", "ws2_32.dll",
                "shlwapi.dll", "comctl32.dll", "d3d9.dll", "d3d11.dll", "dxgi.dll", "dxva2.dll",
                "setupapi.dll", "cfgmgr32.dll"}
+
+# The oldest Windows the package claims, and its functions by DLL.
+WINDOWS_FUNCTIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "windows-vista-x64.txt")
+
+
+def windows_functions(path=WINDOWS_FUNCTIONS):
+    """{dll (lower case): {function names}} from the list's [DLL] sections."""
+    found, dll = {}, None
+    with open(path) as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("["):
+                dll = found.setdefault(line[1:-1].lower(), set())
+            elif line and not line.startswith("#") and dll is not None:
+                dll.add(line)
+    return found
+
 
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_FILE_DLL = 0x2000
@@ -122,21 +141,31 @@ class PeImage:
         return [self.cstring(self.u32(table + 4 * i)) for i in range(names)], functions
 
     def imports(self):
-        """Names of the DLLs imported, directly and delay-loaded."""
-        found = []
-        rva, size = self.directory(1)
-        if size:
+        """{DLL name: [function names, "#n" for ordinals]}, imported directly
+        and delay-loaded."""
+        found = {}
+        # (directory, descriptor size, offset of the DLL name, of the name table)
+        for index, step, name_at, table_at in ((1, 20, 12, 0), (13, 32, 4, 16)):
+            rva, size = self.directory(index)
+            if not size:
+                continue
             at = self.offset(rva)
-            while any(self.read(at, 20)):
-                found.append(self.cstring(self.u32(at + 12)))
-                at += 20
-        rva, size = self.directory(13)
-        if size:
-            at = self.offset(rva)
-            while any(self.read(at, 32)):
-                found.append(self.cstring(self.u32(at + 4)))
-                at += 32
+            while any(self.read(at, step)):
+                dll = self.cstring(self.u32(at + name_at))
+                table = self.u32(at + table_at) or self.u32(at + 16)  # no lookup table: the bound one
+                found.setdefault(dll, []).extend(self.thunk_names(table))
+                at += step
         return found
+
+    def thunk_names(self, rva):
+        names = []
+        at = self.offset(rva)
+        while True:
+            thunk = struct.unpack("<Q", self.read(at, 8))[0]
+            if not thunk:
+                return names
+            names.append(f"#{thunk & 0xFFFF}" if thunk >> 63 else self.cstring((thunk & 0x7FFFFFFF) + 2))
+            at += 8
 
     def resources(self):
         """{(type, id): data} for the resources named by number."""
@@ -208,6 +237,10 @@ def check_binary(name, image, package_files, found):
                if dll.lower() not in SYSTEM_DLLS and dll.lower() not in package_files and dll not in runtime]
     found.expect(not unknown, f"{name} imports only system DLLs and the package's ({', '.join(imports)})",
                  f"nothing provides {unknown}")
+    vista = windows_functions()
+    newer = [f"{dll}!{fn}" for dll, fns in imports.items() if dll.lower() in SYSTEM_DLLS
+             for fn in fns if fn not in vista.get(dll.lower(), ())]
+    found.expect(not newer, f"{name} imports only functions that Windows Vista has", f"not in Vista: {newer}")
 
 
 def check_exports(image, found):

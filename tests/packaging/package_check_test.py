@@ -78,6 +78,12 @@ class BrokenPackages(unittest.TestCase):
         self.assertNamed(self.check(dict(self.files, **{"kovarel_tray.exe": tray})),
                          "kovarel_tray.exe imports no MinGW runtime DLL", "libgcc1.dll")
 
+    def test_a_function_newer_than_vista_is_named(self):
+        dll = replace_once(self.files["hwavc_enc.dll"], b"GetModuleHandleExW\0", b"SetThreadErrorMode\0")
+        self.assertNamed(self.check(dict(self.files, **{"hwavc_enc.dll": dll})),
+                         "hwavc_enc.dll imports only functions that Windows Vista has",
+                         "KERNEL32.dll!SetThreadErrorMode")
+
     def test_a_dll_nobody_ships_is_named(self):
         tray = replace_once(self.files["kovarel_tray.exe"], b"libiconv-2.dll\0", b"libiconv-3.dll\0")
         self.assertNamed(self.check(dict(self.files, **{"kovarel_tray.exe": tray})),

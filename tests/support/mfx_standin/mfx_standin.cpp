@@ -27,7 +27,7 @@
 // filled only by SyncOperation.
 //
 // Modes (MFXSTANDIN_MODE):
-//   x264         real H.264 through libx264 (native default)
+//   x264         real H.264 through libx264 (default, natively and for Windows)
 //   synthetic    frame-typed payloads with the same reordering, carrying the
 //                frame's input index, TimeStamp and a checksum of the surface
 //                read at SyncOperation (default without x264)
