@@ -2,7 +2,8 @@
 # The main job: sets up what is missing, builds the Windows deliverables
 # (Release, MinGW-w64 cross build) and the release zip into dist/, shows the
 # tray opening the web console under Wine, takes pictures of its icon in Wine's
-# taskbar, and runs the encoder's sample program on a clip.
+# taskbar, and runs the encoder's sample program on a clip: as a Windows
+# program under Wine against the DLL from the zip, and natively.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -12,7 +13,8 @@ release=build/release
 cmake --preset mingw -B "$release" -DCMAKE_BUILD_TYPE=Release >/dev/null
 # The package and the programs the demonstrations below run beside it; the
 # test programs are the test command's.
-cmake --build "$release" --target package_zip stub_kovarel demo_server console_demo taskbar_probe
+cmake --build "$release" --target package_zip stub_kovarel demo_server console_demo taskbar_probe \
+  hwavc_enc_sample mfx_standin
 mkdir -p dist
 shopt -s nullglob
 shipped=()
@@ -38,6 +40,10 @@ scripts/console-demo.sh "$release"
 # Pictures of the tray's icon and menu in Wine's taskbar, in build/screenshot/.
 scripts/screenshot.sh "$release"
 
+# The encoder's sample program as a Windows program, against the DLL from the
+# zip, with the runtime stand-in beside it.
+scripts/windows-sample.sh "$release"
+
 # The encoder's sample program, run natively on a generated clip: with no
 # Intel GPU here the x264 runtime stand-in stands behind the dispatcher.
 # ffprobe reads the stream back.
@@ -52,4 +58,4 @@ LD_LIBRARY_PATH=build/native/bin/mfx_standin build/native/bin/hwavc_enc_sample \
 echo "main: ffprobe $sample/clip.h264:"
 ffprobe -v error -count_frames -show_entries stream=codec_name,profile,width,height,nb_read_frames \
   -of compact=p=0 "$sample/clip.h264"
-echo "main: done in $SECONDS s; the package and its files in dist/, the tray's pictures in build/screenshot/, the sample's stream in $sample/"
+echo "main: done in $SECONDS s; the package and its files in dist/, the tray's pictures in build/screenshot/, the samples' streams in build/windows-sample/ and $sample/"
