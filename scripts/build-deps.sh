@@ -111,10 +111,12 @@ if ! stamp_ok x264-$X264_VERSION-$X264_FLAVOUR; then
   echo "build-deps: x264 $X264_VERSION"
   work="$src/x264"
   mkdir -p "$work"
-  dsc=$(ls "$work"/x264_*${X264_VERSION}*.dsc 2>/dev/null | head -1)
+  # The first .dsc of that version, or nothing (an unmatched glob stays empty).
+  find_dsc() { local found=("$work"/x264_*"$X264_VERSION"*.dsc); [ -e "${found[0]}" ] && echo "${found[0]}" || true; }
+  dsc=$(find_dsc)
   if [ -z "$dsc" ]; then
     (cd "$work" && apt-get source --download-only -qq x264 >/dev/null 2>&1 || true)
-    dsc=$(ls "$work"/x264_*${X264_VERSION}*.dsc 2>/dev/null | head -1)
+    dsc=$(find_dsc)
   fi
   [ -n "$dsc" ] || { echo "build-deps: no x264 $X264_VERSION source package" >&2; exit 1; }
   # dpkg-source checks the files against the .dsc and applies Debian's patches
