@@ -2,7 +2,9 @@
    LoadLibrary, the six exports looked up by their plain names into the
    header's pointer types, then a short session against the runtime stand-in.
    Ends with 0 when every frame came back coded and every log line was as the
-   header says (no newline at its end). */
+   header says (no newline at its end). With the argument "no-runtime" (run
+   from a folder without the stand-in, on an Intel adapter) ends with 0 when
+   open fails as it does on a machine whose Intel graphics driver is missing. */
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -31,7 +33,8 @@ static void (*lookup(HMODULE dll, const char *name))(void) {
   return f;
 }
 
-int main(void) {
+int main(int argc, char **argv) {
+  int no_runtime = argc > 1 && strcmp(argv[1], "no-runtime") == 0;
   HMODULE dll = LoadLibraryA("hwavc_enc.dll");
   if (!dll) {
     fprintf(stderr, "LoadLibrary(hwavc_enc.dll) failed: %lu\n", (unsigned long)GetLastError());
@@ -57,10 +60,11 @@ int main(void) {
   settings.buf_num = 2;
   static char msg[HWAVC_ENC_MSG_SIZE];
   hwavc_enc_data *enc = NULL;
-  if (enc_open(&enc, &settings, log_line) != 0) {
+  int rc = enc_open(&enc, &settings, log_line);
+  if (rc != 0 || no_runtime) {
     enc_get_msg(msg);
-    fprintf(stderr, "open: %s\n", msg);
-    return 1;
+    printf("open: %d %s\n", rc, msg);
+    return no_runtime && rc == -1 && enc == NULL && strstr(msg, "): failed initializing an internal MFX session -3") ? 0 : 1;
   }
 
   quarn_frame raw;
