@@ -104,9 +104,10 @@ extern "C" {
 // frames, that is one second of video, each starting with an I picture that
 // is always an IDR picture; one B picture between reference pictures (display
 // order I B P B P ... P), with buf_num 1 too; a "baseline" profile, which has
-// no B pictures, is the exception. With a hardware encoder that holds one
-// picture back for its B picture, the first coded frame comes back from the
-// encode call number buf_num + 2, and each later call hands one back:
+// no B pictures, is the exception. The encoder holds one picture back for the
+// B picture's later reference and the ring then fills, so the first coded
+// frame comes back from encode call number buf_num + 2 (buf_num + 1 without B
+// pictures), and each later call hands one back:
 //   buf_num  1  2  3  4  5  6  7  8  9
 //   call     3  4  5  6  7  8  9 10 11
 typedef struct hwavc_enc_settings {
