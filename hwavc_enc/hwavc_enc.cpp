@@ -23,6 +23,8 @@ const int kSurfaceWaitStepMs = 10;
 const int kMaxKbpsField = 65535;  // TargetKbps and MaxKbps are 16-bit
 const int kMaxFrameRate = 65535;  // GopPicSize is 16-bit
 const int kMaxPaddedSide = 65520;  // Width and Height are 16-bit multiples of 16
+const int kMinBitrate = 2;          // 80% of 1 kbit/s would be a TargetKbps of 0
+const int kMaxBitrate = INT32_MAX / 300;  // a slot holds 2.4 s of it in 32 bits
 
 // The last failure, shared by every handle and written without a lock: the
 // last writer wins.
@@ -236,6 +238,7 @@ int alloc_bs_slots(hwavc_enc_data *enc) {
     rec.fps_den = s->fps_den;
     rec.fps = (double)s->fps_num / s->fps_den;
     rec.data = (uint8_t *)quarn_calloc((size_t)capacity);
+    rec.plane[0] = rec.data;
     if (!rec.data) {
       hwavc_set_msg(__LINE__, "failed to calloc frame");
       return -1;
@@ -492,8 +495,8 @@ int hwavc_check_settings(const hwavc_enc_settings *s) {
     hwavc_set_msg(__LINE__, "picture size %dx%d out of range", s->width, s->height);
     return -1;
   }
-  if (s->bitrate < 1 || s->bitrate > INT32_MAX / 300) {
-    hwavc_set_msg(__LINE__, "bitrate %d kbit/s outside 1..%d", s->bitrate, INT32_MAX / 300);
+  if (s->bitrate < kMinBitrate || s->bitrate > kMaxBitrate) {
+    hwavc_set_msg(__LINE__, "bitrate %d kbit/s outside %d..%d", s->bitrate, kMinBitrate, kMaxBitrate);
     return -1;
   }
   return 0;
@@ -575,28 +578,45 @@ void copy_luma(quarn_frame *dst, const quarn_frame *src) {
   }
 }
 
+// The caller's chroma planes hold width / 2 by height / 2 samples, rounded
+// down, in rows width / 2 bytes apart. With an odd height the surface's last
+// chroma row (under the last picture row) repeats the one above it.
+void repeat_last_chroma_row(quarn_frame *dst, int rows, size_t bytes) {
+  int chroma_rows = rows / 2;
+  if (!(rows & 1) || chroma_rows == 0) return;
+  uint8_t *last = dst->plane[1] + (size_t)chroma_rows * dst->pitch[0];
+  memcpy(last, last - dst->pitch[0], bytes);
+}
+
 }  // namespace
 
 void copy_yuv420p_to_nv12(quarn_frame *dst, const quarn_frame *src, int rows) {
   copy_luma(dst, src);
   int width = dst->width < src->width ? dst->width : src->width;
+  int pairs = width / 2;
+  size_t chroma_pitch = (size_t)(src->width / 2);
   for (int r = 0; r < rows / 2; r++) {
-    uint8_t *to = dst->plane[1] + (size_t)r * dst->width;
-    size_t from = (size_t)src->width * r / 2;
-    const uint8_t *cb = src->plane[1] + from;
-    const uint8_t *cr = src->plane[2] + from;
-    for (int j = 0; j < width / 2; j++) {
+    uint8_t *to = dst->plane[1] + (size_t)r * dst->pitch[0];
+    const uint8_t *cb = src->plane[1] + chroma_pitch * r;
+    const uint8_t *cr = src->plane[2] + chroma_pitch * r;
+    for (int j = 0; j < pairs; j++) {
       to[2 * j] = cb[j];
       to[2 * j + 1] = cr[j];
     }
+    // An odd width: the last picture column's pair repeats its neighbour.
+    if ((width & 1) && pairs > 0) {
+      to[2 * pairs] = cb[pairs - 1];
+      to[2 * pairs + 1] = cr[pairs - 1];
+    }
   }
+  repeat_last_chroma_row(dst, rows, (size_t)(pairs + (width & 1)) * 2);
 }
 
 void copy_yuv420p_to_nv12_fast(quarn_frame *dst, const quarn_frame *src, int rows) {
   copy_luma(dst, src);
   // The chroma rows of both frames follow one another without gaps here, so
   // the interleave runs over the whole plane at once.
-  size_t total = (size_t)src->width * rows / 2;
+  size_t total = (size_t)src->width * (rows / 2);
   size_t bulk = total & ~(size_t)31;
   uint8_t *to = dst->plane[1];
   const uint8_t *cb = src->plane[1];
@@ -619,6 +639,7 @@ void copy_yuv420p_to_nv12_fast(quarn_frame *dst, const quarn_frame *src, int row
     to[k] = cb[k / 2];
     to[k + 1] = cr[k / 2];
   }
+  repeat_last_chroma_row(dst, rows, (size_t)src->width);
 }
 
 // ---- pools ------------------------------------------------------------------

@@ -23,9 +23,16 @@
 // whole process, so a message may be replaced by another thread's failure.
 //
 // The two records below are compiled into the caller: their layouts are fixed
-// (x86-64, little-endian) and checked field by field at the end of this file.
+// (x86-64, little-endian), kept whatever #pragma pack the caller has set, and
+// checked field by field at the end of this file, in C++ and in C (C11
+// _Static_assert, or a negative array size in C99). Language: C99 or C++11 and
+// later. Any target other than x86-64 stops the compile.
 #ifndef HWAVC_ENC_H
 #define HWAVC_ENC_H
+
+#if !defined(__x86_64__) && !defined(_M_X64)
+#error "hwavc_enc.h: hwavc_enc is an x86-64 library; its records are laid out for x86-64 only"
+#endif
 
 #include <stddef.h>
 #include <stdint.h>
@@ -75,59 +82,142 @@ extern "C" {
 #define HWAVC_ENC_ERR_BAD_FRAME (-300)
 #define HWAVC_ENC_ERR_BAD_CALL (-301)
 
+// The records as this library lays them out, whatever packing the caller set.
+#pragma pack(push, 8)
+
 // The caller's settings; read only during hwavc_enc_open, strings not kept.
+//
+// Limits: hwavc_enc_open refuses with -1 (the message names the field and its
+// range) settings outside
+//   width, height   1 to 65520 pixels; the surfaces are padded to multiples of
+//                   16, and such a padded picture must stay below 2 GiB in
+//                   4:2:0 (65520x21840 is accepted, 65520x21841 is not)
+//   fps_num/fps_den both above 0, rounding to 1 to 65535 whole frames per
+//                   second (1/2 and 65535/1 are accepted, 1/3 and 131071/2
+//                   are not)
+//   bitrate         2 to 7158278 kbit/s (a coded-frame slot holds 2.4 s of it)
+//   buf_num         1 to 9
+// Within them the hardware has limits of its own (most Intel encoders take at
+// most 4096x4096): open then fails with "failed to query encoding param -15".
+//
+// Picture structure: closed groups of pictures of round(fps_num / fps_den)
+// frames, that is one second of video, each starting with an I picture that
+// is always an IDR picture; one B picture between reference pictures (display
+// order I B P B P ... P), with buf_num 1 too; a "baseline" profile, which has
+// no B pictures, is the exception. The encoder holds one picture back for the
+// B picture's later reference and the ring then fills, so the first coded
+// frame comes back from encode call number buf_num + 2 (buf_num + 1 without B
+// pictures), and each later call hands one back:
+//   buf_num  1  2  3  4  5  6  7  8  9
+//   call     3  4  5  6  7  8  9 10 11
 typedef struct hwavc_enc_settings {
   const char *profile;  // "baseline", "main" or "high"; others let the encoder choose
   const char *preset;   // "ultrafast", "veryfast" or "slow"; others: the encoder's default
   const void *reserved_16;
-  int32_t width;  // pixels
-  int32_t height;
+  int32_t width;   // pixels, 1 to 65520; odd sizes are taken (see quarn_frame)
+  int32_t height;  // pixels, 1 to 65520
   int32_t fps_num;  // frame rate fps_num / fps_den, both above 0, 0.5 to 65535 frames/s
   int32_t fps_den;
   int32_t reserved_40;
-  int32_t bitrate;  // kbit/s; the encoder runs at 80% of it, CBR
+  int32_t bitrate;  // kbit/s, 2 to 7158278; the encoder runs at 80% of it, CBR
   uint8_t reserved_48[20];
   uint16_t buf_num;  // encode operations kept in flight, 1 to 9
 } hwavc_enc_settings;
 
 // One record for raw and coded frames, 192 bytes, 16-byte aligned.
+//
+// A raw frame (the `frame` of hwavc_enc_encode) is read only in its fields
+// marked "raw:" below, during the call; every other field is ignored and may
+// hold anything. The rules, each refused with HWAVC_ENC_ERR_BAD_FRAME before
+// anything is copied or submitted:
+//   - format is QUARN_FORMAT_YUV420P; width and height are the settings';
+//   - plane[0], plane[1] and plane[2] are not null;
+//   - pitch[0], the bytes from one luma row to the next, is at least the width
+//     and at most the width rounded up to a multiple of 16 (for a width that
+//     is a multiple of 16: exactly the width); `pitch[0]` bytes of each row
+//     are read;
+//   - plane[1] starts right after the luma rows: plane[0] + pitch[0] * height.
+// Not checked, and the caller's to keep: the chroma planes plane[1] (Cb) and
+// plane[2] (Cr) each hold (width / 2) x (height / 2) samples, both rounded
+// down, in rows width / 2 bytes apart (pitch[1] and pitch[2] are not read);
+// plane[2] may be anywhere. Odd widths and heights are taken: the last
+// picture column or row, which has no chroma of its own then, gets the chroma
+// of the one before it.
+//
+// A coded frame (handed back in *out) is filled by the library in the fields
+// marked "coded:"; the others are 0.
 typedef struct HWAVC_ALIGN16 quarn_frame {
-  int32_t reserved_0;  // written 0
-  int32_t format;      // QUARN_FORMAT_*
-  int32_t frame_type;  // coded frames: QUARN_FRAME_*
+  int32_t reserved_0;  // coded: 0
+  int32_t format;      // raw: QUARN_FORMAT_YUV420P; coded: QUARN_FORMAT_H264
+  int32_t frame_type;  // coded: QUARN_FRAME_*
   int32_t reserved_12;
-  int64_t dts;  // in the caller's timestamp unit
-  int64_t pts;
+  int64_t dts;  // coded: decoding time, in the caller's timestamp unit
+  int64_t pts;  // raw: presentation time, in the caller's unit; coded: that frame's
   uint8_t reserved_32[16];
-  int32_t width;
-  int32_t height;
-  double fps;  // fps_num / fps_den
-  int32_t fps_num;
+  int32_t width;   // raw: must be the settings' width; coded: the settings' width
+  int32_t height;  // raw: must be the settings' height; coded: the settings' height
+  double fps;      // coded: fps_num / fps_den
+  int32_t fps_num;  // coded: the settings'
   int32_t fps_den;
   int32_t pixel_format;  // 12 for frames made by the library's raw-frame allocator
   uint8_t reserved_76[36];
-  int32_t own_data;  // 1: data belongs to the record and is freed with it
+  int32_t own_data;  // coded: 0 (the library frees it, at the next encode or close call)
   int32_t reserved_116;
-  uint8_t *data;  // start of the frame's buffer, 16-byte aligned
-  int32_t size;   // bytes in use; coded frames: length of the H.264 data
-  int32_t capacity;
-  uint8_t *plane[3];  // luma, Cb, Cr (raw); data (coded)
+  uint8_t *data;  // coded: the H.264 data, 16-byte aligned
+  int32_t size;   // coded: length of the H.264 data
+  int32_t capacity;  // coded: bytes the buffer at data holds
+  uint8_t *plane[3];  // raw: luma, Cb, Cr; coded: plane[0] is data
   uint8_t reserved_160[8];
-  int32_t pitch[3];  // bytes per row of each plane
+  int32_t pitch[3];  // raw: pitch[0], bytes per luma row; pitch[1] and pitch[2] are not read
   int32_t reserved_180;
   int32_t plane_count;
   int32_t reserved_188;
 } quarn_frame;
 
+#pragma pack(pop)
+
 typedef struct hwavc_enc_data hwavc_enc_data;
 
-// Receives one NUL-terminated information line during hwavc_enc_open; the
-// result is ignored. May be null: the library then logs nothing.
+// Receives one information line at a time during hwavc_enc_open, such as
+// "hwavc_enc(123): Intel Media SDK 1.35": NUL-terminated, without a newline
+// at its end (a caller that prints lines adds one), shorter than
+// HWAVC_ENC_MSG_SIZE, valid only during the call. The result is ignored. May
+// be null: the library then logs nothing.
 typedef int (*hwavc_enc_log_func)(const char *line);
 
 // Opens a hardware encoder. 0 with the handle in *out; -1 with the reason in
 // the message slot and *out untouched. Only a hardware implementation of the
-// Media SDK is accepted.
+// Media SDK is accepted. The message is "hwavc_enc(N): " and a text; where the
+// Media SDK gave a status, it is the text's last number. What each failure
+// means for the person who sees it (the README's troubleshooting says the same):
+//   "failed initializing an internal MFX session -3"
+//       no Intel Quick Sync hardware found: the machine has no Intel graphics
+//       with a hardware encoder, it is switched off, or the Intel graphics
+//       driver that brings its runtime (libmfxhw64.dll) is not installed.
+//       Install or update the Intel graphics driver; on a machine without
+//       Intel graphics this library cannot encode. Another negative status
+//       here: the runtime was found and failed to start (update the driver).
+//   "only software qsv encoder, quit", "unknow qsv encoder N",
+//   "failed to query version N"
+//       the runtime that answered is not a usable hardware one: update or
+//       reinstall the Intel graphics driver.
+//   "failed to query encoding param -15" (or -3)
+//       the hardware refuses these settings (most often a picture larger than
+//       it encodes) or has no H.264 encoder: smaller settings, newer hardware.
+//       Other statuses with this text (-17: device failed) come from the
+//       driver: update it.
+//   "NumFrameMin N are over of 10"
+//       the runtime needs more surfaces than the library keeps: a smaller
+//       buf_num.
+//   "bitstream buffer of N bytes asked, over 2147483647"
+//       the runtime asks for a coded-frame buffer over 2 GiB: a lower bitrate.
+//   "failed to get encoding param N"
+//       the driver failed after the encoder started: update it.
+//   "buf_num ...", "frame rate ...", "picture size ...", "bitrate ..."
+//       settings outside the limits above: the caller's to fix.
+//   "open needs a handle slot and settings: ...", "failed calloc ...",
+//   "failed to calloc frame"
+//       a null argument, or out of memory.
 HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings *settings,
                                  hwavc_enc_log_func log_func);
 
@@ -180,13 +270,41 @@ HWAVC_ENC_API int hwavc_enc_done(void *ignored);
 // buffer. Success never clears the message.
 HWAVC_ENC_API int hwavc_enc_get_msg(char *buf);
 
+// Pointer types of the six exports, for a caller that loads the library at
+// run time (LoadLibrary, then GetProcAddress by these plain names).
+typedef int (*hwavc_enc_open_func)(hwavc_enc_data **out, const hwavc_enc_settings *settings,
+                                   hwavc_enc_log_func log_func);
+typedef int (*hwavc_enc_encode_func)(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out);
+typedef int (*hwavc_enc_close_func)(hwavc_enc_data *enc);
+typedef int (*hwavc_enc_reset_func)(hwavc_enc_data *enc);
+typedef int (*hwavc_enc_done_func)(void *ignored);
+typedef int (*hwavc_enc_get_msg_func)(char *buf);
+
 #ifdef __cplusplus
 }  // extern "C"
+#endif
+
+// The layout checks: C++11 static_assert, C11 _Static_assert, and in C99 a
+// typedef of an array whose size is -1 when a check fails.
+#if defined(__cplusplus)
+#define HWAVC_ENC_CHECK(cond, what) static_assert(cond, what)
+#define HWAVC_ENC_ALIGNOF(type) alignof(type)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define HWAVC_ENC_CHECK(cond, what) _Static_assert(cond, what)
+#define HWAVC_ENC_ALIGNOF(type) _Alignof(type)
+#else
+#define HWAVC_ENC_CHECK_NAME2(line) hwavc_enc_layout_check_##line
+#define HWAVC_ENC_CHECK_NAME(line) HWAVC_ENC_CHECK_NAME2(line)
+#define HWAVC_ENC_CHECK(cond, what) typedef char HWAVC_ENC_CHECK_NAME(__LINE__)[(cond) ? 1 : -1]
+#if defined(__GNUC__)
+#define HWAVC_ENC_ALIGNOF(type) __alignof__(type)
+#endif
+#endif
 
 #define HWAVC_ENC_CHECK_OFFSET(record, field, offset) \
-  static_assert(offsetof(record, field) == (offset), #record "." #field " moved")
+  HWAVC_ENC_CHECK(offsetof(record, field) == (offset), #record "." #field " moved")
 
-static_assert(sizeof(hwavc_enc_settings) == 72, "hwavc_enc_settings size");
+HWAVC_ENC_CHECK(sizeof(hwavc_enc_settings) == 72, "hwavc_enc_settings size");
 HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, profile, 0);
 HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, preset, 8);
 HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, reserved_16, 16);
@@ -199,8 +317,10 @@ HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, bitrate, 44);
 HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, reserved_48, 48);
 HWAVC_ENC_CHECK_OFFSET(hwavc_enc_settings, buf_num, 68);
 
-static_assert(sizeof(quarn_frame) == 192, "quarn_frame size");
-static_assert(alignof(quarn_frame) == 16, "quarn_frame alignment");
+HWAVC_ENC_CHECK(sizeof(quarn_frame) == 192, "quarn_frame size");
+#ifdef HWAVC_ENC_ALIGNOF
+HWAVC_ENC_CHECK(HWAVC_ENC_ALIGNOF(quarn_frame) == 16, "quarn_frame alignment");
+#endif
 HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_0, 0);
 HWAVC_ENC_CHECK_OFFSET(quarn_frame, format, 4);
 HWAVC_ENC_CHECK_OFFSET(quarn_frame, frame_type, 8);
@@ -228,6 +348,9 @@ HWAVC_ENC_CHECK_OFFSET(quarn_frame, plane_count, 184);
 HWAVC_ENC_CHECK_OFFSET(quarn_frame, reserved_188, 188);
 
 #undef HWAVC_ENC_CHECK_OFFSET
-#endif  // __cplusplus
+#undef HWAVC_ENC_CHECK
+#undef HWAVC_ENC_CHECK_NAME
+#undef HWAVC_ENC_CHECK_NAME2
+#undef HWAVC_ENC_ALIGNOF
 
 #endif

@@ -43,10 +43,10 @@ class EncodeApi : public ::testing::Test {
     enc = nullptr;
   }
 
-  void open(int width, int height, int buf_num, int bitrate = 2000) {
+  void open(int width, int height, int buf_num, int bitrate = 2000, int luma_pitch = 0) {
     settings = make_settings(width, height, 30, 1, bitrate, buf_num);
     ASSERT_EQ(lib.open(&enc, &settings, nullptr), 0) << lib.message();
-    frame.reset(new TestFrame(width, height));
+    frame.reset(new TestFrame(width, height, luma_pitch));
   }
 
   // Encodes picture t of the pattern with the given pts, or drains.
@@ -136,6 +136,7 @@ TEST_F(EncodeApi, FourSlotsHandBackTheFirstFrameOnTheFifthCall) {
     if (record) EXPECT_EQ(r.record, record) << "the output record moved";
     record = r.record;
     EXPECT_EQ(record->format, QUARN_FORMAT_H264);
+    EXPECT_EQ(record->plane[0], record->data);
     EXPECT_EQ(record->width, 320);
     EXPECT_EQ(record->height, 240);
     EXPECT_EQ(record->fps_num, 30);
@@ -277,25 +278,83 @@ TEST_F(EncodeApi, NegativePtsComeBackIntact) {
   EXPECT_EQ(pts, (std::vector<int64_t>{-30000, -2, -1, 0, 1}));
 }
 
+// The fields of a raw frame the library does not read.
+void scribble_unread_fields(quarn_frame *f) {
+  quarn_frame read = *f;
+  memset(f, 0xA5, sizeof *f);
+  f->format = read.format;
+  f->width = read.width;
+  f->height = read.height;
+  f->pts = read.pts;
+  memcpy(f->plane, read.plane, sizeof f->plane);
+  f->pitch[0] = read.pitch[0];
+}
+
 TEST_F(EncodeApi, SurfacesHoldTheCallersPictureAtEveryWidth) {
-  // 1000: the general copy into 1008-wide surfaces; 1280: the fast one. The
-  // stand-in hashes each surface when its frame is synchronised, so a surface
-  // overwritten while the encoder held it shows up too.
-  for (int width : {1000, 1280, 642}) {
-    SCOPED_TRACE(width);
+  // 1000: the general copy into 1008-wide surfaces, also with the widest
+  // luma pitch it takes; 1280: the fast one; odd sizes: the caller's chroma
+  // planes rounded down, the last column or row repeating its neighbour. The
+  // stand-in hashes each surface when its frame is synchronised, so a
+  // surface overwritten while the encoder held it shows up too. Every field
+  // the library does not read holds garbage.
+  struct Size {
+    int width, height, luma_pitch;
+  };
+  for (Size size : {Size{1000, 562, 0}, Size{1000, 562, 1008}, Size{1280, 562, 0}, Size{642, 562, 0},
+                    Size{641, 361, 0}, Size{1280, 361, 0}}) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " pitch " << size.luma_pitch);
     steer({{"MFXSTANDIN_MODE", "synthetic"}});
-    open(width, 562, 3);
+    open(size.width, size.height, 3, 2000, size.luma_pitch);
     std::vector<uint32_t> expected;
     std::vector<Result> got;
     for (int t = 0; t < 9; t++) {
       frame->paint(t);
       expected.push_back(frame->nv12_checksum());
+      scribble_unread_fields(frame->get());
       Result r = encode(t);
       if (r.payload.valid) got.push_back(r);
     }
     for (Result r = drain(); r.payload.valid; r = drain()) got.push_back(r);
     ASSERT_EQ(got.size(), 9u);
-    for (const Result &r : got) EXPECT_EQ(r.payload.checksum, expected[r.payload.index]) << r.payload.index;
+    for (const Result &r : got) {
+      EXPECT_EQ(r.payload.checksum, expected[r.payload.index]) << r.payload.index;
+      EXPECT_EQ(r.pts, (int64_t)r.payload.index);
+    }
+    close();
+  }
+}
+
+TEST_F(EncodeApi, PicturesFollowTheGopAndTheFirstComesBackOnCallBufNumPlusTwo) {
+#ifdef _WIN32
+  const std::vector<int> rings = {1, 9};  // each session start costs Wine seconds
+#else
+  const std::vector<int> rings = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+#endif
+  for (int buf_num : rings) {
+    SCOPED_TRACE(buf_num);
+    steer({{"MFXSTANDIN_MODE", "synthetic"}});
+    open(320, 240, buf_num);
+    // One call is held for the B picture's later reference, then every slot
+    // of the ring fills before the oldest comes back.
+    int calls = 0;
+    std::vector<Result> got;
+    for (int t = 0; t < 61; t++) {
+      Result r = encode(t);
+      ASSERT_EQ(r.rc, 0) << lib.message();
+      if (r.record && got.empty()) calls = t + 1;
+      if (r.record) got.push_back(r);
+    }
+    EXPECT_EQ(calls, buf_num + 2);
+    for (Result r = drain(); r.record; r = drain()) got.push_back(r);
+    ASSERT_EQ(got.size(), 61u);
+    // 30 frames/s: an IDR picture every 30 frames, a B picture between
+    // references, with buf_num 1 too.
+    for (const Result &r : got) {
+      uint32_t at = r.payload.index;
+      int expected = at % 30 == 0 ? QUARN_FRAME_I : (at % 2 && at % 30 != 29 ? QUARN_FRAME_B : QUARN_FRAME_P);
+      EXPECT_EQ(r.frame_type, expected) << at;
+      if (expected == QUARN_FRAME_I) EXPECT_TRUE(r.payload.frame_type & 0x0080) << at;  // MFX_FRAMETYPE_IDR
+    }
     close();
   }
 }
@@ -428,7 +487,9 @@ TEST_F(EncodeApi, FramesThatDoNotMatchAreRefusedBeforeAnythingChanges) {
   cases.push_back({"format", with([](quarn_frame &f) { f.format = QUARN_FORMAT_H264; }), "frame format 15, expected 12"});
   cases.push_back({"width", *wide.get(), "frame size 1296x720, the encoder was opened for 1280x720"});
   cases.push_back({"height", *tall.get(), "frame size 1280x736, the encoder was opened for 1280x720"});
-  cases.push_back({"plane 2", with([](quarn_frame &f) { f.plane[2] = nullptr; }), ""});
+  for (int plane = 0; plane < 3; plane++) {
+    cases.push_back({"a plane missing", with([plane](quarn_frame &f) { f.plane[plane] = nullptr; }), ""});
+  }
   cases.push_back({"pitch above the surface", with([](quarn_frame &f) { f.pitch[0] = 1296; }),
                    "frame luma pitch 1296 outside 1280..1280"});
   cases.push_back({"pitch below the width", with([](quarn_frame &f) { f.pitch[0] = 640; }),

@@ -119,10 +119,15 @@ TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
 }
 
 TEST_F(OpenApi, SettingsTheEncoderRefusesFailAtQuery) {
-  Standin standin;
-  hwavc_enc_settings settings = make_settings(5000, 720);  // wider than the encoder takes
-  EXPECT_TRUE(is_slot_text(open_fails(settings), "failed to query encoding param -15\n")) << lib.message();
-  EXPECT_TRUE(standin.reached());
+  // Within the library's limits, beyond the encoder's (the stand-in's is 4096).
+  const std::pair<int, int> sizes[] = {{5000, 720}, {65520, 16}, {16, 65520}, {65520, 21840}};
+  for (const auto &size : sizes) {
+    SCOPED_TRACE(testing::Message() << size.first << "x" << size.second);
+    Standin standin;
+    hwavc_enc_settings settings = make_settings(size.first, size.second);
+    EXPECT_TRUE(is_slot_text(open_fails(settings), "failed to query encoding param -15\n")) << lib.message();
+    EXPECT_TRUE(standin.reached());
+  }
 }
 
 TEST_F(OpenApi, SurfacesBeyondTenAndPartialAccelerationAreAccepted) {
@@ -209,14 +214,19 @@ TEST_F(OpenApi, UnworkableSettingsAreRefusedBeforeTheSessionOpens) {
       {"fps 1/3", make_settings(640, 480, 1, 3), "frame rate 1/3 rounds to 0 frames per second, outside 1..65535"},
       {"fps 70000", make_settings(640, 480, 70000, 1),
        "frame rate 70000/1 rounds to 70000 frames per second, outside 1..65535"},
-      {"bitrate -1", make_settings(640, 480, 30, 1, -1), "bitrate -1 kbit/s outside 1..7158278"},
-      {"bitrate 0", make_settings(640, 480, 30, 1, 0), "bitrate 0 kbit/s outside 1..7158278"},
+      {"fps 131071/2", make_settings(640, 480, 131071, 2),
+       "frame rate 131071/2 rounds to 65536 frames per second, outside 1..65535"},
+      {"bitrate -1", make_settings(640, 480, 30, 1, -1), "bitrate -1 kbit/s outside 2..7158278"},
+      {"bitrate 0", make_settings(640, 480, 30, 1, 0), "bitrate 0 kbit/s outside 2..7158278"},
+      {"bitrate 1: nothing left at 80%", make_settings(640, 480, 30, 1, 1), "bitrate 1 kbit/s outside 2..7158278"},
       {"bitrate over 32-bit slots", make_settings(640, 480, 30, 1, 7158279),
-       "bitrate 7158279 kbit/s outside 1..7158278"},
+       "bitrate 7158279 kbit/s outside 2..7158278"},
       {"width 0", make_settings(0, 480), "picture size 0x480 out of range"},
       {"height -16", make_settings(640, -16), "picture size 640x-16 out of range"},
       {"width beyond 16 bits", make_settings(65521, 16), "picture size 65521x16 out of range"},
+      {"height beyond 16 bits", make_settings(16, 65521), "picture size 16x65521 out of range"},
       {"frame beyond 32 bits", make_settings(40000, 40000), "picture size 40000x40000 out of range"},
+      {"one row of macroblocks beyond 32 bits", make_settings(65520, 21841), "picture size 65520x21841 out of range"},
   };
   for (const BadSettings &c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,14 +243,26 @@ TEST_F(OpenApi, UnworkableSettingsAreRefusedBeforeTheSessionOpens) {
   EXPECT_EQ(enc, nullptr);
 }
 
-TEST_F(OpenApi, LowestFrameRateAndWithoutLogCallbackStillOpen) {
-  Standin standin;
-  hwavc_enc_settings settings = make_settings(320, 240, 1, 2);  // 0.5 frames per second rounds to 1
-  hwavc_enc_data *enc = nullptr;
-  ASSERT_EQ(lib.open(&enc, &settings, nullptr), 0) << lib.message();
-  EXPECT_NE(standin.trace().find("GopPicSize=1 "), std::string::npos);
-  EXPECT_NE(standin.trace().find("FrameRateExtN=5000 FrameRateExtD=10000"), std::string::npos) << standin.trace();
-  EXPECT_EQ(lib.close(enc), 0);
+TEST_F(OpenApi, TheSmallestAndLargestSettingsOpenWithoutALogCallback) {
+  struct Case {
+    hwavc_enc_settings settings;
+    std::vector<std::string> reached;  // in the stand-in's trace
+  };
+  const Case cases[] = {
+      // 0.5 frames per second rounds to 1
+      {make_settings(320, 240, 1, 2), {"GopPicSize=1 ", "FrameRateExtN=5000 FrameRateExtD=10000"}},
+      {make_settings(320, 240, 65535, 1), {"GopPicSize=65535 "}},
+      {make_settings(320, 240, 30, 1, 2), {"TargetKbps=1 "}},
+      {make_settings(1, 1), {"Width=16 Height=16 CropX=0 CropY=0 CropW=1 CropH=1 "}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reached[0]);
+    Standin standin{{"MFXSTANDIN_MODE", "synthetic"}};
+    hwavc_enc_data *enc = nullptr;
+    ASSERT_EQ(lib.open(&enc, &c.settings, nullptr), 0) << lib.message();
+    for (const std::string &text : c.reached) EXPECT_NE(standin.trace().find(text), std::string::npos) << standin.trace();
+    EXPECT_EQ(lib.close(enc), 0);
+  }
 }
 
 TEST_F(OpenApi, BitratesBeyondSixteenBitsReachTheEncoderWhole) {

@@ -174,7 +174,7 @@ TEST(EncoderParam, FpsToRatioPrefersWholeThenNtscThenFourDecimals) {
 
 TEST(EncoderParam, SettingsCheckAcceptsTheEdgesOfEachRange) {
   const hwavc_enc_settings good[] = {
-      make_settings(16, 16, 1, 2, 1, 1),  make_settings(4096, 2160, 65535, 1, 7158278, 9),
+      make_settings(16, 16, 1, 2, 2, 1),  make_settings(4096, 2160, 65535, 1, 7158278, 9),
       make_settings(1, 1),                make_settings(65520, 16),
   };
   for (const hwavc_enc_settings &s : good) EXPECT_EQ(hwavc_check_settings(&s), 0) << s.width << "x" << s.height;
@@ -182,6 +182,7 @@ TEST(EncoderParam, SettingsCheckAcceptsTheEdgesOfEachRange) {
       make_settings(640, 480, 2, 5),  // 0.4 frames per second rounds to 0
       make_settings(640, 480, 131071, 2),  // 65535.5 rounds to 65536
       make_settings(16, 65521),
+      make_settings(640, 480, 30, 1, 1),  // 80% of 1 kbit/s is no rate at all
   };
   for (const hwavc_enc_settings &s : bad) EXPECT_EQ(hwavc_check_settings(&s), -1) << s.fps_num << "/" << s.fps_den;
 }

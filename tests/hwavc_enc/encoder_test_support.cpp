@@ -186,10 +186,11 @@ uint8_t pattern(int plane, int x, int y, int t) {
   return (uint8_t)(128 + (tri(2 * y - 3 * t) - 128) / 3);
 }
 
-TestFrame::TestFrame(int width, int height) {
-  size_t luma = (size_t)width * height;
+TestFrame::TestFrame(int width, int height, int luma_pitch) {
+  int pitch = luma_pitch ? luma_pitch : width;
+  size_t luma = (size_t)pitch * height;
   size_t chroma = (size_t)(width / 2) * (height / 2);
-  storage_.assign(luma + 2 * chroma + 16, 0);
+  storage_.assign(luma + 2 * chroma, 0);
   frame_ = new quarn_frame();
   memset(frame_, 0, sizeof *frame_);
   frame_->format = QUARN_FORMAT_YUV420P;
@@ -200,7 +201,7 @@ TestFrame::TestFrame(int width, int height) {
   frame_->plane[0] = storage_.data();
   frame_->plane[1] = frame_->plane[0] + luma;
   frame_->plane[2] = frame_->plane[1] + chroma;
-  frame_->pitch[0] = width;
+  frame_->pitch[0] = pitch;
   frame_->pitch[1] = frame_->pitch[2] = width / 2;
   frame_->plane_count = 3;
 }
@@ -210,7 +211,7 @@ TestFrame::~TestFrame() { delete frame_; }
 void TestFrame::paint(int t) {
   int w = frame_->width, h = frame_->height;
   for (int y = 0; y < h; y++) {
-    for (int x = 0; x < w; x++) frame_->plane[0][(size_t)y * w + x] = pattern(0, x, y, t);
+    for (int x = 0; x < w; x++) frame_->plane[0][(size_t)y * frame_->pitch[0] + x] = pattern(0, x, y, t);
   }
   for (int y = 0; y < h / 2; y++) {
     for (int x = 0; x < w / 2; x++) {
@@ -223,12 +224,14 @@ void TestFrame::paint(int t) {
 uint32_t TestFrame::nv12_checksum() const {
   int w = frame_->width, h = frame_->height;
   uint32_t hash = 2166136261u;
-  hash = fnv(hash, frame_->plane[0], (size_t)w * h);
+  for (int y = 0; y < h; y++) hash = fnv(hash, frame_->plane[0] + (size_t)y * frame_->pitch[0], (size_t)w);
   std::vector<uint8_t> row((size_t)w);
   for (int y = 0; y < h / 2; y++) {
-    for (int x = 0; x < w / 2; x++) {
-      row[2 * x] = frame_->plane[1][(size_t)y * (w / 2) + x];
-      row[2 * x + 1] = frame_->plane[2][(size_t)y * (w / 2) + x];
+    // An odd width's last column takes the chroma of the one before it.
+    for (int x = 0; 2 * x < w; x++) {
+      int from = x < w / 2 ? x : x - 1;
+      row[2 * x] = frame_->plane[1][(size_t)y * (w / 2) + from];
+      if (2 * x + 1 < w) row[2 * x + 1] = frame_->plane[2][(size_t)y * (w / 2) + from];
     }
     hash = fnv(hash, row.data(), row.size());
   }

@@ -66,10 +66,12 @@ hwavc_enc_settings make_settings(int width, int height, int fps_num = 30, int fp
                                  int buf_num = 4, const char *profile = "high", const char *preset = "veryfast");
 
 // A planar YUV 4:2:0 input frame with a moving pattern, laid out as the
-// media server's frames are (plane 1 right after the luma rows).
+// media server's frames are (plane 1 right after the luma rows, chroma planes
+// of width / 2 by height / 2 with nothing after plane 2); a luma pitch of 0
+// is the width.
 class TestFrame {
  public:
-  TestFrame(int width, int height);
+  TestFrame(int width, int height, int luma_pitch = 0);
   ~TestFrame();
   TestFrame(const TestFrame &) = delete;
   TestFrame &operator=(const TestFrame &) = delete;
