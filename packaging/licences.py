@@ -91,7 +91,8 @@ Which binary contains what:
   hwavc_enc.dll     the oneVPL dispatcher, the GCC runtime (libstdc++,
                     libgcc), the mingw-w64 CRT and winpthreads
   libiconv-2.dll    GNU libiconv with node-iconv's three support files,
-                    libgcc (its stack probe only) and the mingw-w64 CRT
+                    libgcc (only its stack probe and start-up helpers) and
+                    the mingw-w64 CRT; no libstdc++, no winpthreads
 
 jansson {jansson}
   MIT (jansson/LICENSE); src/lookup3.h, Bob Jenkins' hash, is in the public
