@@ -15,7 +15,7 @@ enum { CALLER_OK, CALLER_OPEN, CALLER_ENCODE, CALLER_COUNT, CALLER_NOT_H264, CAL
 
 static hwavc_enc_settings settings;
 static quarn_frame raw;
-static uint8_t picture[WIDTH * HEIGHT * 4 / 2];
+static uint8_t picture[WIDTH * HEIGHT * 3 / 2];
 static int log_lines;
 
 static int count_line(const char *line) {
