@@ -116,8 +116,7 @@ class PeImage:
         self.entry_point = self.u32(opt + 16)
         self.image_base = struct.unpack_from("<Q", self.read(opt + 24, 8))[0]
         self.subsystem = self.u16(opt + 68)
-        symbol_table, symbol_count = self.u32(pe + 12), self.u32(pe + 16)
-        self.symbol_count = symbol_count
+        symbol_table, self.symbol_count = self.u32(pe + 12), self.u32(pe + 16)
         dir_count = self.u32(opt + 108)
         self.directories = [struct.unpack_from("<II", data, opt + 112 + 8 * i)
                             for i in range(min(dir_count, 16))]
@@ -129,9 +128,8 @@ class PeImage:
             self.sections.append((vaddr, max(vsize, raw_size), raw_at, raw_size))
             name = self.read(at, 8).rstrip(b"\0").decode("latin-1")
             if name.startswith("/") and name[1:].isdigit():  # long name: in the string table
-                strings = symbol_table + 18 * symbol_count
-                end = self.data.find(b"\0", strings + int(name[1:]))
-                name = self.read(strings + int(name[1:]), max(end - strings - int(name[1:]), 0)).decode("latin-1")
+                at_name = symbol_table + 18 * self.symbol_count + int(name[1:])
+                name = self.data[at_name:self.data.find(b"\0", at_name)].decode("latin-1")
             self.section_names[name] = (raw_at, raw_size)
 
     def read(self, at, size):
