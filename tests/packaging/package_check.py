@@ -14,6 +14,8 @@
   version resource too, whose numbers the packaged header's
   HWAVC_ENC_VERSION_* macros repeat;
 - hwavc_enc.def names exactly the six functions;
+- SOURCES.txt gives GNU libiconv's version as libiconv-2.dll states it
+  (its exported _libiconv_version);
 - the packaged header compiles as C and as C++, and a caller of the six
   functions links against the packaged DLL;
 - the symbols zip beside it (kovarel-desktop-<version>-win64-symbols.zip)
@@ -386,6 +388,16 @@ def check_def(text, found):
                  f"names {names}")
 
 
+def check_iconv_version(image, sources, found):
+    rva = dict(image.export_addresses()).get("_libiconv_version")
+    if rva is None:
+        found.fail("libiconv-2.dll exports _libiconv_version")
+        return
+    value = image.u32(image.offset(rva))
+    want = f"GNU libiconv {value >> 8}.{value & 0xFF}\n"
+    found.expect(want in sources, f"SOURCES.txt names {want.strip()}, the version libiconv-2.dll states")
+
+
 def symbol_table(nm, path):
     """{address: [names]} of the defined symbols nm lists."""
     run = subprocess.run([nm, "--defined-only", path], capture_output=True, text=True, errors="replace")
@@ -536,6 +548,8 @@ def check_package(path, version, cc, cxx, nm, report=print, symbols_path=None):
                     check_version(image, name, version, found)
                 if name == "kovarel_tray.exe":
                     check_tray(image, version, found)
+                if name == "libiconv-2.dll" and f"{folder}/licenses/SOURCES.txt" in names:
+                    check_iconv_version(image, zf.read(f"{folder}/licenses/SOURCES.txt").decode("utf-8"), found)
                 images[name] = image
             except PeError as err:
                 found.fail(f"{name}'s tables are damaged: {err}")

@@ -164,6 +164,11 @@ class BrokenPackages(unittest.TestCase):
         self.assertNamed(failures, "hwavc_enc.dll carries a debug link")
         self.assertNamed(failures, "libiconv-2.dll is stripped", ".debug_info")
 
+    def test_a_libiconv_version_other_than_the_dlls_is_named(self):
+        sources = self.files["licenses/SOURCES.txt"].replace(b"GNU libiconv 1.14\n", b"GNU libiconv 1.17\n")
+        self.assertNamed(self.check(dict(self.files, **{"licenses/SOURCES.txt": sources})),
+                         "SOURCES.txt names GNU libiconv 1.14")
+
     def test_a_header_only_cplusplus_can_read_is_named(self):
         header = self.files["include/hwavc_enc.h"] + b"\nnamespace hwavc {}\n"
         self.assertNamed(self.check(dict(self.files, **{"include/hwavc_enc.h": header})), "c99 caller")
