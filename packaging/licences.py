@@ -100,10 +100,10 @@ jansson {jansson}
 uchardet {uchardet}
   MPL 1.1 (uchardet/COPYING), chosen from MPL 1.1 / GPL 2+ / LGPL 2.1+, which
   every one of its files offers. Debian's source package uchardet {uchardet}.
-GNU libiconv {libiconv}
-  LGPL 2 or later (libiconv/COPYING.LIB): the version of the iconv.h it was
-  built against. Shipped as the replaceable libiconv-2.dll, built from the
-  lib/ sources that the npm package iconv@{iconv_npm} carries (deps/libiconv/lib).
+GNU libiconv {libiconv} (as the iconv.h it was built against states)
+  LGPL 2 or later (libiconv/COPYING.LIB). Shipped as the replaceable
+  libiconv-2.dll, built from the lib/ sources that the npm package
+  iconv@{iconv_npm} carries (deps/libiconv/lib).
   Three files of that package are compiled in with it (support/config.h,
   localcharset.h and localcharset.c: the character set of the locale is
   not looked up); they are node-iconv's, under the ISC licence
@@ -117,9 +117,12 @@ oneVPL {onevpl}, its Media SDK 1.x dispatcher
   and others) belong to its tests, tools and examples, none of which is built
   in.
 mingw-w64 CRT and winpthreads
-  Debian's copyright file of mingw-w64 (mingw-w64/copyright): ZPL 2.1 and MIT,
-  with the notices of the files under other terms (gdtoa, the maths and misc
-  files). Debian's source package mingw-w64.
+  Debian's copyright file of mingw-w64 (mingw-w64/copyright): the CRT under
+  ZPL 2.1 and in the public domain, winpthreads under MIT, with the notices
+  of every file under other terms (among them gdtoa and the maths files of
+  the CRT, BSD for winpthreads' pthread.h and dll_math.c, LGPL 2.1+ for the
+  Direct3D headers that came from Wine, whose declarations the dispatcher is
+  compiled against). Debian's source package mingw-w64.
 GCC runtime: libgcc and libstdc++
   GPL 3 (gcc/COPYING3) with the GCC Runtime Library Exception 3.1
   (gcc/COPYING.RUNTIME), which lets them be combined with programs under any
