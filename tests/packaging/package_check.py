@@ -30,6 +30,7 @@ Usage: package_check.py ZIP VERSION CC CXX NM
 Prints one line per finding and exits 1 when anything is wrong.
 """
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -394,8 +395,9 @@ def check_iconv_version(image, sources, found):
         found.fail("libiconv-2.dll exports _libiconv_version")
         return
     value = image.u32(image.offset(rva))
-    want = f"GNU libiconv {value >> 8}.{value & 0xFF}\n"
-    found.expect(want in sources, f"SOURCES.txt names {want.strip()}, the version libiconv-2.dll states")
+    want = f"GNU libiconv {value >> 8}.{value & 0xFF}"
+    found.expect(re.search(rf"^{re.escape(want)}\b(?!\.)", sources, re.M) is not None,
+                 f"SOURCES.txt names {want}, the version libiconv-2.dll states")
 
 
 def symbol_table(nm, path):

@@ -165,7 +165,7 @@ class BrokenPackages(unittest.TestCase):
         self.assertNamed(failures, "libiconv-2.dll is stripped", ".debug_info")
 
     def test_a_libiconv_version_other_than_the_dlls_is_named(self):
-        sources = self.files["licenses/SOURCES.txt"].replace(b"GNU libiconv 1.14\n", b"GNU libiconv 1.17\n")
+        sources = self.files["licenses/SOURCES.txt"].replace(b"GNU libiconv 1.14 ", b"GNU libiconv 1.17 ")
         self.assertNamed(self.check(dict(self.files, **{"licenses/SOURCES.txt": sources})),
                          "SOURCES.txt names GNU libiconv 1.14")
 
