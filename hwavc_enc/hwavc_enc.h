@@ -30,6 +30,13 @@
 #ifndef HWAVC_ENC_H
 #define HWAVC_ENC_H
 
+// The library's version, the same numbers as hwavc_enc.dll's version resource.
+// This is the one place the release's version is set: the build reads these
+// three lines.
+#define HWAVC_ENC_VERSION_MAJOR 1
+#define HWAVC_ENC_VERSION_MINOR 1
+#define HWAVC_ENC_VERSION_PATCH 0
+
 #if !defined(__x86_64__) && !defined(_M_X64)
 #error "hwavc_enc.h: hwavc_enc is an x86-64 library; its records are laid out for x86-64 only"
 #endif

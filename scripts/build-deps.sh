@@ -62,7 +62,8 @@ if ! stamp_ok uchardet-$UCHARDET_VERSION; then
   stamp_set uchardet-$UCHARDET_VERSION
 fi
 
-# GNU libiconv is LGPL: it ships as a replaceable DLL with its licence text.
+# GNU libiconv is LGPL: it ships as a replaceable DLL (its licence texts:
+# packaging/licences.py).
 if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
   echo "build-deps: GNU libiconv (npm iconv@$ICONV_NPM_VERSION)"
   work="$src/iconv-npm-$ICONV_NPM_VERSION"
@@ -70,7 +71,7 @@ if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
   (cd "$work" && npm pack --silent "iconv@$ICONV_NPM_VERSION" >/dev/null && tar xzf iconv-*.tgz)
   pkgdir="$work/package"
   lib="$pkgdir/deps/libiconv/lib"
-  mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include" "$prefix/share/licenses/libiconv"
+  mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include"
   # WORDS_LITTLEENDIAN: without it "WCHAR_T" and the unmarked UCS/UTF forms
   # come out big-endian.
   $cc -O2 -w -shared -static-libgcc -o "$prefix/bin/libiconv-2.dll" \
@@ -79,7 +80,6 @@ if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
     -I"$pkgdir/support" -I"$lib" -I"$pkgdir/deps/libiconv/include" \
     "$lib/iconv.c" "$pkgdir/support/localcharset.c"
   cp "$pkgdir/support/iconv.h" "$prefix/include/iconv.h"
-  cp /usr/share/common-licenses/LGPL-2 "$prefix/share/licenses/libiconv/COPYING.LIB"
   stamp_set libiconv-npm-$ICONV_NPM_VERSION
 fi
 
@@ -129,36 +129,3 @@ if ! stamp_ok x264-$X264_VERSION-$X264_FLAVOUR; then
     make -j"$jobs" >/dev/null 2>&1 && make install-lib-static >/dev/null)
   stamp_set x264-$X264_VERSION-$X264_FLAVOUR
 fi
-
-# The licence texts of everything the shipped binaries link, gathered in one
-# place for the release package, with a note of where each source comes from
-# (uchardet's MPL and libiconv's LGPL ask for that). mingw-w64's CRT and
-# winpthreads are linked statically into every binary; its notices ship too.
-licences="$prefix/share/licenses"
-install_licence() { # name file
-  install -D -m 644 "$2" "$licences/$1/$(basename "$2")"
-}
-install_licence jansson "$src/jansson-$JANSSON_VERSION/LICENSE"
-install_licence uchardet "$src/uchardet-$UCHARDET_VERSION/COPYING"
-install_licence onevpl "$src/onevpl/tree/LICENSE"
-install_licence mingw-w64 /usr/share/doc/mingw-w64-x86-64-dev/copyright
-cat >"$licences/SOURCES.txt" <<NOTE
-Libraries linked into kovarel_tray.exe and hwavc_enc.dll, their licences and
-where their source code comes from (none of them changed by us):
-
-jansson $JANSSON_VERSION
-  MIT (jansson/LICENSE); Debian's source package jansson $JANSSON_VERSION.
-uchardet $UCHARDET_VERSION
-  MPL 1.1 (uchardet/COPYING), chosen from MPL 1.1 / GPL 2+ / LGPL 2.1+;
-  Debian's source package uchardet $UCHARDET_VERSION.
-GNU libiconv 1.14
-  LGPL 2 or later (libiconv/COPYING.LIB); shipped as the replaceable
-  libiconv-2.dll, built from the lib/ sources that the npm package
-  iconv@$ICONV_NPM_VERSION carries.
-oneVPL $ONEVPL_VERSION (its Media SDK 1.x dispatcher, linked into hwavc_enc.dll)
-  MIT (onevpl/LICENSE); Debian's source package onevpl $ONEVPL_VERSION.
-mingw-w64 (its CRT and winpthreads, linked into every binary)
-  Notices in mingw-w64/copyright (Debian's copyright file of mingw-w64).
-GCC runtime (libgcc and libstdc++, linked into every binary)
-  GPL 3 with the GCC Runtime Library Exception.
-NOTE

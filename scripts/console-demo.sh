@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Shows the tray working under Wine: kovarel_tray.exe from dist/ beside a
+# Shows the tray working under Wine: kovarel_tray.exe from the release zip beside a
 # demonstration server (as kovarel.exe) that serves the web console on the
 # port of its configuration. A driver double-clicks the icon, fetches the URL
 # the shell was asked to open, prints the page and stops the tray through its
@@ -11,7 +11,10 @@ build=$(realpath "${1:-$root/build/mingw}")
 demo="$root/build/demo"
 
 rm -rf "$demo" && mkdir -p "$demo/cfg.win32"
-cp "$root/dist/kovarel_tray.exe" "$root/dist/libiconv-2.dll" "$demo/"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+folder="kovarel-desktop-$version-win64"
+python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); [open(f"{sys.argv[3]}/{n}", "wb").write(z.read(f"{sys.argv[2]}/{n}")) for n in sys.argv[4:]]' \
+  "$build/$folder.zip" "$folder" "$demo" kovarel_tray.exe libiconv-2.dll
 cp "$build/bin/support/demo/kovarel.exe" "$demo/"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 printf '{"name": "demo", "port": %s}\n' "$port" >"$demo/cfg.win32/kovarel.cfg"

@@ -15,24 +15,18 @@ cmake --preset mingw -B "$release" -DCMAKE_BUILD_TYPE=Release >/dev/null
 # test programs are the test command's.
 cmake --build "$release" --target package_zip stub_kovarel demo_server console_demo taskbar_probe \
   hwavc_enc_sample mfx_standin
-mkdir -p dist
-shopt -s nullglob
-shipped=()
-# The tray needs GNU libiconv's DLL beside it; its LGPL text ships with it.
-for f in "$release"/bin/kovarel_tray.exe "$release"/bin/hwavc_enc.dll "$release"/bin/libiconv-2.dll; do
-  cp "$f" dist/
-  shipped+=("$(basename "$f")")
-done
-cp build/deps/mingw/share/licenses/libiconv/COPYING.LIB dist/libiconv-COPYING.LIB
-echo "main: dist/ holds: ${shipped[*]:-nothing yet}"
-# The release package, made by the build (packaging/) and named by the
-# project's version.
+# dist/ holds the release zip and its symbols zip, nothing else: the binaries
+# are in the zip stripped, their symbols in the other.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$release"/CMakeCache.txt)
 package="kovarel-desktop-$version-win64.zip"
-rm -f dist/kovarel-desktop-*-win64.zip
-cp "$release/$package" dist/
-echo "main: dist/$package, $(stat -c %s "dist/$package") bytes:"
-python3 -c 'import sys, zipfile; [print(f"  {i.file_size:9d}  {i.filename}") for i in zipfile.ZipFile(sys.argv[1]).infolist()]' "dist/$package"
+symbols="kovarel-desktop-$version-win64-symbols.zip"
+rm -rf dist && mkdir -p dist
+cp "$release/$package" "$release/$symbols" dist/
+echo "main: dist/ holds: $(cd dist && echo *)"
+for zip in "$package" "$symbols"; do
+  echo "main: dist/$zip, $(stat -c %s "dist/$zip") bytes:"
+  python3 -c 'import sys, zipfile; [print(f"  {i.file_size:9d}  {i.filename}") for i in zipfile.ZipFile(sys.argv[1]).infolist()]' "dist/$zip"
+done
 
 # The tray at work under Wine: the console round trip with a demonstration server.
 scripts/console-demo.sh "$release"

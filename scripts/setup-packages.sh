@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjansson-dev libuchardet-dev libvpl-dev libx264-dev libyuv-dev
   ffmpeg libavcodec-dev libavformat-dev libavutil-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld llvm
   imagemagick xdotool python3
 )
 

@@ -11,32 +11,55 @@
   (the list windows-vista-x64.txt beside this script, which names its source);
 - kovarel_tray.exe carries icon group 103 with its images, the manifest and a
   version resource, both of the package's version, and the encoder DLL a
-  version resource too;
+  version resource too, whose numbers the packaged header's
+  HWAVC_ENC_VERSION_* macros repeat;
+- hwavc_enc.def names exactly the six functions;
+- SOURCES.txt gives GNU libiconv's version as libiconv-2.dll states it
+  (its exported _libiconv_version);
 - the packaged header compiles as C and as C++, and a caller of the six
-  functions links against the packaged DLL.
+  functions links against the packaged DLL;
+- the symbols zip beside it (kovarel-desktop-<version>-win64-symbols.zip)
+  holds one <binary>.debug per binary, under the same folder; each binary is
+  stripped and its debug link names its symbols file with that file's CRC, its
+  build id (where it has one) is the symbols file's, and the symbols name the
+  binary's entry point and every export at their addresses; in our own
+  binaries they give source lines too.
 
-Usage: package_check.py ZIP VERSION CC CXX   (CC, CXX: the MinGW compilers)
+Usage: package_check.py ZIP VERSION CC CXX NM
+  (CC, CXX, NM: the MinGW compilers and nm; addr2line is taken beside nm)
 Prints one line per finding and exits 1 when anything is wrong.
 """
 import os
+import re
 import struct
 import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
 import zipfile
+import zlib
 
 EXPORTS = {"hwavc_enc_open", "hwavc_enc_encode", "hwavc_enc_close",
            "hwavc_enc_reset", "hwavc_enc_done", "hwavc_enc_get_msg"}
 BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll")
+# Built here with debug information: the symbols must give the source line of
+# one of our functions.
+OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray.cpp"), "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc.cpp")}
 FILES = set(BINARIES) | {
     "include/hwavc_enc.h",
+    "hwavc_enc.def",
+    "lib/hwavc_enc.lib",
+    "lib/libhwavc_enc.dll.a",
     "licenses/SOURCES.txt",
     "licenses/jansson/LICENSE",
     "licenses/uchardet/COPYING",
     "licenses/libiconv/COPYING.LIB",
+    "licenses/libiconv/node-iconv-LICENSE",
     "licenses/onevpl/LICENSE",
     "licenses/mingw-w64/copyright",
+    "licenses/gcc/COPYING3",
+    "licenses/gcc/COPYING.RUNTIME",
+    "licenses/gcc/copyright",
 }
 MINGW_RUNTIME = ("libstdc++", "libgcc", "libwinpthread")
 # What Windows itself provides to our binaries (lower case).
@@ -93,15 +116,24 @@ class PeImage:
         self.magic = self.u16(opt)
         if self.magic != PE32_PLUS:
             raise PeError(f"optional header magic {self.magic:#x}, not PE32+")
+        self.entry_point = self.u32(opt + 16)
+        self.image_base = struct.unpack_from("<Q", self.read(opt + 24, 8))[0]
         self.subsystem = self.u16(opt + 68)
+        symbol_table, self.symbol_count = self.u32(pe + 12), self.u32(pe + 16)
         dir_count = self.u32(opt + 108)
         self.directories = [struct.unpack_from("<II", data, opt + 112 + 8 * i)
                             for i in range(min(dir_count, 16))]
         self.sections = []
+        self.section_names = {}  # name: (file offset, size)
         for i in range(sections):
             at = opt + optional_size + 40 * i
             vsize, vaddr, raw_size, raw_at = struct.unpack_from("<IIII", self.read(at + 8, 16))
             self.sections.append((vaddr, max(vsize, raw_size), raw_at, raw_size))
+            name = self.read(at, 8).rstrip(b"\0").decode("latin-1")
+            if name.startswith("/") and name[1:].isdigit():  # long name: in the string table
+                at_name = symbol_table + 18 * self.symbol_count + int(name[1:])
+                name = self.data[at_name:self.data.find(b"\0", at_name)].decode("latin-1")
+            self.section_names[name] = (raw_at, raw_size)
 
     def read(self, at, size):
         if at < 0 or at + size > len(self.data):
@@ -157,6 +189,21 @@ class PeImage:
                 at += step
         return found
 
+    def export_addresses(self):
+        """[(name, RVA)] of the exported functions."""
+        rva, size = self.directory(0)
+        if not size:
+            return []
+        at = self.offset(rva)
+        names, functions_rva, names_rva, ordinals_rva = (self.u32(at + 24), self.u32(at + 28),
+                                                         self.u32(at + 32), self.u32(at + 36))
+        found = []
+        for i in range(names):
+            name = self.cstring(self.u32(self.offset(names_rva) + 4 * i))
+            ordinal = self.u16(self.offset(ordinals_rva) + 2 * i)
+            found.append((name, self.u32(self.offset(functions_rva) + 4 * ordinal)))
+        return found
+
     def thunk_names(self, rva):
         names = []
         at = self.offset(rva)
@@ -166,6 +213,23 @@ class PeImage:
                 return names
             names.append(f"#{thunk & 0xFFFF}" if thunk >> 63 else self.cstring((thunk & 0x7FFFFFFF) + 2))
             at += 8
+
+    def section(self, name):
+        """The section's bytes in the file, or None."""
+        if name not in self.section_names:
+            return None
+        at, size = self.section_names[name]
+        return self.read(at, size)
+
+    def build_id(self):
+        """The CodeView record of the debug directory (GUID and age), or None."""
+        rva, size = self.directory(6)
+        for i in range(size // 28 if size else 0):
+            entry = self.offset(rva) + 28 * i
+            kind, data_size, _, data_at = struct.unpack_from("<IIII", self.read(entry + 12, 16))
+            if kind == 2 and data_size >= 24 and self.read(data_at, 4) == b"RSDS":
+                return self.read(data_at + 4, 20).hex()
+        return None
 
     def resources(self):
         """{(type, id): data} for the resources named by number."""
@@ -299,6 +363,99 @@ def check_version(image, name, version, found):
     found.expect(info is not None and text in info, f"its version texts say {want}")
 
 
+def header_version(cc, header):
+    """"MAJOR.MINOR.PATCH" as the header defines it for a compiler, or None."""
+    run = subprocess.run([cc, "-dM", "-E", "-x", "c", header], capture_output=True, text=True, errors="replace")
+    macros = dict(line.split()[1:3] for line in run.stdout.splitlines() if len(line.split()) >= 3)
+    parts = [macros.get(f"HWAVC_ENC_VERSION_{p}") for p in ("MAJOR", "MINOR", "PATCH")]
+    return ".".join(parts) if all(p and p.isdigit() for p in parts) else None
+
+
+def check_header_version(image, header, cc, found):
+    info = image.resources().get((RT_VERSION, 1))
+    resource = fixed_version(info) if info else None
+    got = header_version(cc, header)
+    found.expect(got is not None and resource == got + ".0",
+                 f"the header's HWAVC_ENC_VERSION_* ({got}) are hwavc_enc.dll's version resource",
+                 f"resource {resource}")
+
+
+def check_def(text, found):
+    """The .def names the six functions under EXPORTS, and nothing else."""
+    lines = [line.split(";")[0].strip() for line in text.splitlines()]
+    lines = [line for line in lines if line and not line.upper().startswith(("LIBRARY", "EXPORTS"))]
+    names = [line.split()[0] for line in lines]
+    found.expect(sorted(names) == sorted(EXPORTS), "hwavc_enc.def names exactly the six functions",
+                 f"names {names}")
+
+
+def check_iconv_version(image, sources, found):
+    rva = dict(image.export_addresses()).get("_libiconv_version")
+    if rva is None:
+        found.fail("libiconv-2.dll exports _libiconv_version")
+        return
+    value = image.u32(image.offset(rva))
+    want = f"GNU libiconv {value >> 8}.{value & 0xFF}"
+    found.expect(re.search(rf"^{re.escape(want)}\b(?!\.)", sources, re.M) is not None,
+                 f"SOURCES.txt names {want}, the version libiconv-2.dll states")
+
+
+def symbol_table(nm, path):
+    """{address: [names]} of the defined symbols nm lists."""
+    run = subprocess.run([nm, "--defined-only", path], capture_output=True, text=True, errors="replace")
+    table = {}
+    for line in run.stdout.splitlines():
+        parts = line.split()
+        if len(parts) == 3:
+            table.setdefault(int(parts[0], 16), []).append(parts[2])
+    return table
+
+
+def check_symbols(name, image, symbols_data, scratch, nm, found):
+    """The stripped binary and its symbols file belong together."""
+    found.expect(image.symbol_count == 0 and not any(n.startswith(".debug") for n in image.section_names),
+                 f"{name} is stripped", f"{image.symbol_count} symbols, sections {sorted(image.section_names)}")
+    link = image.section(".gnu_debuglink")
+    if link is None:
+        found.fail(f"{name} carries a debug link")
+        return
+    file_name = link.split(b"\0")[0].decode("latin-1")
+    crc = struct.unpack_from("<I", link, (len(file_name) + 4) & ~3)[0] if len(link) >= 8 else None
+    if symbols_data is None:
+        found.fail(f"{name}'s symbols {name}.debug are in the symbols zip")
+        return
+    found.expect(file_name == name + ".debug" and crc == zlib.crc32(symbols_data),
+                 f"{name}'s debug link names {name}.debug with its CRC",
+                 f"names {file_name!r}, CRC {crc} against {zlib.crc32(symbols_data)}")
+    try:
+        symbols = PeImage(symbols_data)
+        found.expect(image.build_id() == symbols.build_id(),
+                     f"{name} and its symbols have one build id ({image.build_id() or 'none'})",
+                     f"{image.build_id()} against {symbols.build_id()}")
+    except PeError as err:
+        found.fail(f"{name}.debug is a PE image: {err}")
+        return
+    path = os.path.join(scratch, name + ".debug")
+    with open(path, "wb") as f:
+        f.write(symbols_data)
+    table = symbol_table(nm, path)
+    exports = dict(image.export_addresses())
+    wrong = [f"{export} at {rva:#x}" for export, rva in exports.items()
+             if export not in table.get(image.image_base + rva, [])]
+    entry = table.get(image.image_base + image.entry_point, [])
+    found.expect(entry and not wrong, f"{name}'s symbols name its entry point ({', '.join(entry)}) "
+                 f"and its {len(exports)} exports", f"not: {wrong or 'the entry point'}")
+    if name in OWN_BINARIES:
+        function, source = OWN_BINARIES[name]
+        address = exports.get(function)
+        address = image.image_base + address if address is not None else \
+            next((a for a, names in table.items() if function in names), 0)
+        line = subprocess.run([nm[:-2] + "addr2line", "-e", path, hex(address)],
+                              capture_output=True, text=True, errors="replace").stdout.strip()
+        found.expect(os.path.basename(line.split(":")[0]) == source,
+                     f"{name}'s symbols give {function}'s source line ({line})")
+
+
 CALLER = """\
 #include <string.h>
 
@@ -342,8 +499,24 @@ def check_header(folder, cc, cxx, found):
                      run.stderr.strip())
 
 
-def check_package(path, version, cc, cxx, report=print):
-    """Runs every check, reporting each finding; returns the failures."""
+def read_symbols(path, folder, found):
+    """{binary name: its symbols file's bytes} from the symbols zip."""
+    try:
+        with zipfile.ZipFile(path) as sf:
+            names = set(sf.namelist())
+            expected = {f"{folder}/{name}.debug" for name in BINARIES}
+            found.expect(names == expected, f"the symbols zip holds exactly the {len(BINARIES)} .debug files "
+                         f"under {folder}/", f"missing {sorted(expected - names)}, unexpected {sorted(names - expected)}")
+            return {name: sf.read(f"{folder}/{name}.debug") for name in BINARIES
+                    if f"{folder}/{name}.debug" in names}
+    except (OSError, zipfile.BadZipFile) as err:
+        found.fail(f"{path} opens as a zip: {err}")
+        return {}
+
+
+def check_package(path, version, cc, cxx, nm, report=print, symbols_path=None):
+    """Runs every check, reporting each finding; returns the failures. The
+    symbols zip is looked for beside the package unless given."""
     found = Findings(report)
     folder = f"kovarel-desktop-{version}-win64"
     found.expect(os.path.basename(path) == folder + ".zip", f"the package is named {folder}.zip",
@@ -353,8 +526,11 @@ def check_package(path, version, cc, cxx, report=print):
     except (OSError, zipfile.BadZipFile) as err:
         found.fail(f"{path} opens as a zip: {err}")
         return found.failures
+    symbols = read_symbols(symbols_path or path[:-len(".zip")] + "-symbols.zip", folder, found)
     with zf, tempfile.TemporaryDirectory() as scratch:
         check_layout(zf, folder, found)
+        if f"{folder}/hwavc_enc.def" in zf.namelist():
+            check_def(zf.read(f"{folder}/hwavc_enc.def").decode("latin-1"), found)
         names = set(zf.namelist())
         package_files = {n.rsplit("/", 1)[-1].lower() for n in names}
         images = {}
@@ -368,22 +544,27 @@ def check_package(path, version, cc, cxx, report=print):
                 continue
             try:
                 check_binary(name, image, package_files, found)
+                check_symbols(name, image, symbols.get(name), scratch, nm, found)
                 if name == "hwavc_enc.dll":
                     check_exports(image, found)
                     check_version(image, name, version, found)
                 if name == "kovarel_tray.exe":
                     check_tray(image, version, found)
+                if name == "libiconv-2.dll" and f"{folder}/licenses/SOURCES.txt" in names:
+                    check_iconv_version(image, zf.read(f"{folder}/licenses/SOURCES.txt").decode("utf-8"), found)
                 images[name] = image
             except PeError as err:
                 found.fail(f"{name}'s tables are damaged: {err}")
         if "hwavc_enc.dll" in images and f"{folder}/include/hwavc_enc.h" in names:
             zf.extractall(scratch)
+            check_header_version(images["hwavc_enc.dll"], os.path.join(scratch, folder, "include", "hwavc_enc.h"),
+                                 cc, found)
             check_header(os.path.join(scratch, folder), cc, cxx, found)
     return found.failures
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 6:
         sys.exit(__doc__)
     failures = check_package(*sys.argv[1:])
     print(f"package check: {len(failures)} problem(s)")

@@ -2,11 +2,12 @@
 """The package check must reject broken packages: each case damages one thing
 in a copy of the real zip and expects the check to name it.
 
-Usage: package_check_test.py ZIP VERSION CC CXX   (as package_check.py)
+Usage: package_check_test.py ZIP VERSION CC CXX NM   (as package_check.py)
 """
 import os
 import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -15,7 +16,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import package_check  # noqa: E402
 
-ZIP, VERSION, CC, CXX = sys.argv[1:5] if len(sys.argv) >= 5 else (None,) * 4
+ZIP, VERSION, CC, CXX, NM = sys.argv[1:6] if len(sys.argv) >= 6 else (None,) * 5
 FOLDER = f"kovarel-desktop-{VERSION}-win64"
 
 
@@ -39,18 +40,23 @@ class BrokenPackages(unittest.TestCase):
         self.scratch = tempfile.mkdtemp()
         with zipfile.ZipFile(ZIP) as zf:
             self.files = {n[len(FOLDER) + 1:]: zf.read(n) for n in zf.namelist()}
+        with zipfile.ZipFile(ZIP[:-len(".zip")] + "-symbols.zip") as sf:
+            self.symbols = {n[len(FOLDER) + 1:]: sf.read(n) for n in sf.namelist()}
 
     def tearDown(self):
         shutil.rmtree(self.scratch)
 
-    def check(self, files=None, version=VERSION):
-        """Writes the files as <version>'s package and returns the failures."""
+    def check(self, files=None, version=VERSION, symbols=None):
+        """Writes the files and symbols as <version>'s package and its
+        symbols zip and returns the failures."""
         folder = f"kovarel-desktop-{version}-win64"
         path = os.path.join(self.scratch, folder + ".zip")
-        with zipfile.ZipFile(path, "w") as zf:
-            for name, data in (files or self.files).items():
-                zf.writestr(f"{folder}/{name}", data)
-        return package_check.check_package(path, version, CC, CXX, report=lambda line: None)
+        for zip_path, contents in ((path, files or self.files),
+                                   (path[:-len(".zip")] + "-symbols.zip", symbols or self.symbols)):
+            with zipfile.ZipFile(zip_path, "w") as zf:
+                for name, data in contents.items():
+                    zf.writestr(f"{folder}/{name}", data)
+        return package_check.check_package(path, version, CC, CXX, NM, report=lambda line: None)
 
     def assertNamed(self, failures, *words):
         self.assertTrue(any(all(w in f for w in words) for f in failures), f"{words} not in {failures}")
@@ -111,6 +117,57 @@ class BrokenPackages(unittest.TestCase):
         failures = self.check(dict(self.files, **{"kovarel_tray.exe": bytes(tray)}))
         for what in ("icon group 103", "its manifest", "version resource"):
             self.assertNamed(failures, what)
+
+    def test_a_header_version_other_than_the_dlls_is_named(self):
+        header = self.files["include/hwavc_enc.h"]
+        at = header.index(b"#define HWAVC_ENC_VERSION_PATCH ")
+        header = header[:at] + b"#define HWAVC_ENC_VERSION_PATCH 99\n#if 0\n" + header[at:].replace(b"\n", b"\n#endif\n", 1)
+        self.assertNamed(self.check(dict(self.files, **{"include/hwavc_enc.h": header})),
+                         "HWAVC_ENC_VERSION_*", "99")
+
+    def test_a_def_without_one_of_the_six_is_named(self):
+        text = b"".join(line for line in self.files["hwavc_enc.def"].splitlines(keepends=True)
+                        if b"hwavc_enc_reset" not in line)
+        self.assertNamed(self.check(dict(self.files, **{"hwavc_enc.def": text})), "hwavc_enc.def")
+
+    def test_symbols_that_do_not_belong_to_the_binary_are_named(self):
+        symbols = dict(self.symbols)
+        # Another build's symbols: the tray's in place of the encoder's.
+        symbols["hwavc_enc.dll.debug"] = self.symbols["kovarel_tray.exe.debug"]
+        # One byte changed: the debug link's CRC no longer matches.
+        damaged = bytearray(self.symbols["libiconv-2.dll.debug"])
+        damaged[-1] ^= 1
+        symbols["libiconv-2.dll.debug"] = bytes(damaged)
+        failures = self.check(symbols=symbols)
+        self.assertNamed(failures, "hwavc_enc.dll's debug link", "CRC")
+        self.assertNamed(failures, "hwavc_enc.dll and its symbols have one build id")
+        self.assertNamed(failures, "hwavc_enc.dll's symbols name its entry point", "hwavc_enc_open")
+        self.assertNamed(failures, "libiconv-2.dll's debug link", "CRC")
+
+    def objcopy(self, data, *args):
+        """The binary after MinGW's objcopy (beside nm) ran on it with args."""
+        path = os.path.join(self.scratch, "image")
+        with open(path, "wb") as f:
+            f.write(data)
+        subprocess.run([NM[:-2] + "objcopy", *args, path], check=True)
+        with open(path, "rb") as f:
+            return f.read()
+
+    def test_missing_symbols_an_unstripped_binary_and_no_debug_link_are_named(self):
+        symbols = dict(self.symbols)
+        del symbols["kovarel_tray.exe.debug"]
+        files = dict(self.files)
+        files["hwavc_enc.dll"] = self.objcopy(files["hwavc_enc.dll"], "--remove-section=.gnu_debuglink")
+        files["libiconv-2.dll"] = self.objcopy(files["libiconv-2.dll"], f"--add-section=.debug_info={ZIP}")
+        failures = self.check(files, symbols=symbols)
+        self.assertNamed(failures, "symbols zip holds exactly", "kovarel_tray.exe.debug")
+        self.assertNamed(failures, "hwavc_enc.dll carries a debug link")
+        self.assertNamed(failures, "libiconv-2.dll is stripped", ".debug_info")
+
+    def test_a_libiconv_version_other_than_the_dlls_is_named(self):
+        sources = self.files["licenses/SOURCES.txt"].replace(b"GNU libiconv 1.14 ", b"GNU libiconv 1.17 ")
+        self.assertNamed(self.check(dict(self.files, **{"licenses/SOURCES.txt": sources})),
+                         "SOURCES.txt names GNU libiconv 1.14")
 
     def test_a_header_only_cplusplus_can_read_is_named(self):
         header = self.files["include/hwavc_enc.h"] + b"\nnamespace hwavc {}\n"
