@@ -166,15 +166,16 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 //
 // Returns 0, or a negative code with the reason in the message slot; with any
 // code but 0 the frame was not taken. What holds and what to do, per code
-// (retry: the handle is usable, give the same frame again; drop: the handle is
-// usable, go on with the next frame; close: the handle is ended):
+// (retry: the handle is usable, call again with the same frame, or again
+// without one; drop: the handle is usable, go on with the next frame; close:
+// the handle is ended):
 //   HWAVC_ENC_ERR_SYNC         retry. Waiting for the oldest coded frame
 //                              failed (the status is in the message). With a
 //                              Media SDK warning (still in execution) it stays
 //                              in flight and the next call tries again; with an
 //                              error it is dropped and later calls go on with
-//                              the others; with a device code the next call
-//                              returns that code
+//                              the others; with a device code the device
+//                              failed (below)
 //   HWAVC_ENC_ERR_DATA_LENGTH  retry. The oldest coded frame filled its whole
 //                              buffer; it is dropped
 //   HWAVC_ENC_ERR_BUSY         retry. The device answered busy 2000 times in a

@@ -342,14 +342,38 @@ TEST_F(EncodeApi, ARuntimeThatRunsFewerOperationsOrHasFewerSurfacesIsWaitedFor) 
   }
 }
 
-TEST_F(EncodeApi, ADeviceBusyWithNothingInFlightEndsTheCall) {
-  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUSY", "-1"}});
+TEST_F(EncodeApi, ADeviceBusyWithNothingInFlightEndsTheCallAndTheFrameGoesInLater) {
+  // One busy answer more than the call takes.
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_BUSY", "2001"}});
   open(320, 240, 2);
   Result r = encode(0);
   EXPECT_EQ(r.rc, HWAVC_ENC_ERR_BUSY);
   EXPECT_EQ(r.record, nullptr);
   EXPECT_TRUE(is_slot_text(lib.message(), "device busy for 2000 answers in a row with nothing in flight\n"))
       << lib.message();
+  EXPECT_EQ(encode(0).rc, 0);
+  Result back = drain();
+  EXPECT_EQ(back.rc, 0);
+  EXPECT_TRUE(back.payload.valid);
+  EXPECT_EQ(back.pts, 0);
+}
+
+TEST_F(EncodeApi, ARefusedDrainRequestCollectsNothingAndTheNextCallAsksAgain) {
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_DRAIN_ERROR", "-16"}});
+  open(320, 240, 2);
+  for (int t = 0; t < 4; t++) EXPECT_EQ(encode(t).rc, 0);
+  Result first = drain();  // the ring is full: collected without asking the runtime
+  EXPECT_EQ(first.rc, 0);
+  EXPECT_EQ(first.pts, 2);
+  Result refused = drain();
+  EXPECT_EQ(refused.rc, -16);
+  EXPECT_EQ(refused.record, nullptr);
+  EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -16\n")) << lib.message();
+  Result last = drain();
+  EXPECT_EQ(last.rc, 0);
+  EXPECT_TRUE(last.payload.valid);
+  EXPECT_EQ(last.pts, 3);
+  EXPECT_EQ(drain().record, nullptr);
 }
 
 TEST_F(EncodeApi, AFailedSyncKeepsTheFrameOnlyWhileTheRuntimeIsAtWork) {

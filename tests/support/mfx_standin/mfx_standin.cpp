@@ -60,6 +60,7 @@
 //   MFXSTANDIN_ASYNC_DEPTH=n       AsyncDepth lowered to at most n
 //   MFXSTANDIN_BUFFER_KB=n         the BufferSizeInKB asked for
 //   MFXSTANDIN_ENCODE_ERROR=k:s    the k-th frame (from 0) is refused with s
+//   MFXSTANDIN_DRAIN_ERROR=s       the first drain request is refused with s
 //   MFXSTANDIN_SYNC_ERROR=s[:n]    the first n SyncOperation calls fail with s;
 //                                  a negative s fails that operation for good
 //                                  (and it alone: its surfaces come back)
@@ -182,6 +183,7 @@ Config read_config() {
   env_pair("MFXSTANDIN_ENCODE_ERROR", &frame, &status);
   cfg.encode_error_frame = frame;
   cfg.encode_error_status = (mfxStatus)status;
+  cfg.drain_error = (mfxStatus)env_number("MFXSTANDIN_DRAIN_ERROR", MFX_ERR_NONE);
   long sync_status = MFX_ERR_NONE, sync_count = 1;
   env_pair("MFXSTANDIN_SYNC_ERROR", &sync_status, &sync_count);
   cfg.sync_status = (mfxStatus)sync_status;
@@ -628,6 +630,10 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
     s->pending.push_back(Held{surface, index, surface->Data.TimeStamp, planned_type(s, index), nullptr});
     decide(s, false);
   } else {
+    if (s->cfg.drain_error != MFX_ERR_NONE && !s->drain_refused) {
+      s->drain_refused = true;
+      return s->cfg.drain_error;
+    }
     s->drain_started = true;
 #ifdef MFX_STANDIN_X264
     if (s->cfg.mode == Mode::x264) return count_output(s, encode_x264(s, nullptr, bs, syncp));

@@ -40,6 +40,7 @@ struct Config {
   int async_depth;   // the most operations the runtime runs at once, when set
   long encode_error_frame;
   mfxStatus encode_error_status;
+  mfxStatus drain_error;  // the first EncodeFrameAsync without a surface answers it
   mfxStatus sync_status;
   int sync_failures;
   int buffer_kb;  // BufferSizeInKB the runtime asks for, when set
@@ -84,6 +85,7 @@ struct Session {
   Config cfg;
   bool encoder_ready;
   bool drain_started;  // a null surface ends the sequence
+  bool drain_refused;
   mfxVideoParam param;  // as corrected at Init
   int reorder_depth;
   long frames_offered;  // frames given to EncodeFrameAsync, refused ones included
