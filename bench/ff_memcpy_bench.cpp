@@ -7,10 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_results.h"
 #include "ff.h"
 #include "ff_text.h"
 
@@ -84,22 +84,14 @@ void crlf_bench(benchmark::State &state) {
 
 const int64_t kTextSize = 4 << 20;
 
-// Remembers bytes per second per (routine, size) while printing as usual.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      std::string name = run.benchmark_name();  // "routine/size"
-      size_t slash = name.find('/');
-      auto it = run.counters.find("bytes_per_second");
-      if (slash == std::string::npos || it == run.counters.end()) continue;
-      throughput[name.substr(0, slash)][std::stoll(name.substr(slash + 1))] = it->second;
-    }
-  }
-  std::map<std::string, std::map<int64_t, double>> throughput;
-};
+// Throughput of `a` over that of `b` at `size`, as a table cell.
+std::string ratio_cell(const bench::ResultReporter &results, const char *a, const char *b, int64_t size,
+                       bool *missing) {
+  double ta = 0, tb = 0;
+  std::string arg = "/" + std::to_string(size);
+  bool measured = results.counter(a + arg, "bytes_per_second", &ta) && results.counter(b + arg, "bytes_per_second", &tb);
+  return bench::cell(measured, measured ? ta / tb : 0, missing);
+}
 
 std::string size_text(int64_t size) {
   return size >= (1 << 20) ? std::to_string(size >> 20) + " MiB" : std::to_string(size >> 10) + " KiB";
@@ -117,25 +109,19 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("text_memcpy", text_memcpy_bench)->Arg(kTextSize)->MinTime(0.2);
   benchmark::RegisterBenchmark("crlf_to_lf", crlf_bench)->Arg(kTextSize)->MinTime(0.2);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  bench::ResultReporter results;
+  benchmark::RunSpecifiedBenchmarks(&results);
 
-  const auto &base = reporter.throughput["memcpy"];
-  printf("\nthroughput ratio to memcpy (same run; > 1 is faster)\n");
+  bool missing = false;
+  printf("\nthroughput ratio to memcpy (same run, medians when repeated; > 1 is faster)\n");
   printf("%-10s %12s %12s\n", "size", "ff_memcpy", "sse2_memcpy");
   for (int64_t size : kSizes) {
-    auto ratio = [&](const char *routine) {
-      auto &t = reporter.throughput[routine];
-      return t.count(size) && base.count(size) ? t.at(size) / base.at(size) : 0.0;
-    };
-    printf("%-10s %12.2f %12.2f\n", size_text(size).c_str(), ratio("ff_memcpy"), ratio("sse2_memcpy"));
+    printf("%-10s %12s %12s\n", size_text(size).c_str(), ratio_cell(results, "ff_memcpy", "memcpy", size, &missing).c_str(),
+           ratio_cell(results, "sse2_memcpy", "memcpy", size, &missing).c_str());
   }
-  const auto &text_base = reporter.throughput["text_memcpy"];
-  const auto &crlf = reporter.throughput["crlf_to_lf"];
-  if (text_base.count(kTextSize) && crlf.count(kTextSize)) {
-    printf("\nCR LF to LF over %s of 12-byte lines: %.2f times the time of one memcpy of the same bytes\n",
-           size_text(kTextSize).c_str(), text_base.at(kTextSize) / crlf.at(kTextSize));
-  }
+  printf("\nCR LF to LF over %s of 12-byte lines: %s times the time of one memcpy of the same bytes\n",
+         size_text(kTextSize).c_str(), ratio_cell(results, "text_memcpy", "crlf_to_lf", kTextSize, &missing).c_str());
+  bench::note_missing(missing);
   benchmark::Shutdown();
   return 0;
 }

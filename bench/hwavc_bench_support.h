@@ -1,6 +1,6 @@
-// Shared by the encoder benchmarks: raw test frames, the runtime stand-in
-// loaded ahead of the dispatcher, and a reporter that keeps each benchmark's
-// time per iteration for the ratio tables.
+// Shared by the encoder benchmarks: raw test frames and the runtime stand-in
+// loaded ahead of the dispatcher; bench_results.h gives the tables their
+// figures.
 #ifndef HWAVC_BENCH_SUPPORT_H
 #define HWAVC_BENCH_SUPPORT_H
 
@@ -9,10 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <map>
-#include <string>
-#include <vector>
-
+#include "bench_results.h"
 #include "hwavc_enc.h"
 #include "quarn_common.h"
 
@@ -74,29 +71,6 @@ inline void load_standin(const char *mode) {
     exit(1);
   }
 }
-
-// Seconds per iteration of each benchmark (the median when repeated).
-class TimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.error_occurred) continue;
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Aggregate && !median) continue;
-      std::string name = run.run_name.function_name;
-      if (median || !medians.count(name))
-        seconds[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      if (median) medians[name] = true;
-    }
-  }
-  double at(const std::string &name) const {
-    auto it = seconds.find(name);
-    return it == seconds.end() ? 0.0 : it->second;
-  }
-  std::map<std::string, double> seconds;
-  std::map<std::string, bool> medians;
-};
 
 }  // namespace hwavc_bench
 

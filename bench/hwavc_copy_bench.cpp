@@ -11,8 +11,6 @@
 
 namespace {
 
-using hwavc_bench::TimeReporter;
-
 enum class Routine { fast, general, libyuv, memcpy };
 
 void copy_bench(benchmark::State &state, Routine routine, int width, int height) {
@@ -65,18 +63,25 @@ int main(int argc, char **argv) {
     }
   }
   benchmark::Initialize(&argc, argv);
-  TimeReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  bench::ResultReporter results;
+  benchmark::RunSpecifiedBenchmarks(&results);
 
+  bool missing = false;
   printf("\nthroughput ratios, same run (median of 5; > 1: the first is faster)\n");
   printf("%-6s %12s %15s %12s %15s\n", "frame", "fast/libyuv", "general/libyuv", "fast/memcpy", "general/memcpy");
   for (const Size &size : kSizes) {
-    auto t = [&](const char *routine) { return reporter.at(std::string(routine) + "/" + size.name); };
-    auto ratio = [&](const char *a, const char *b) { return t(a) > 0 ? t(b) / t(a) : 0.0; };
-    printf("%-6s %12.2f %15.2f %12.2f %15.2f\n", size.name, ratio("fast", "libyuv"), ratio("general", "libyuv"),
-           ratio("fast", "memcpy"), ratio("general", "memcpy"));
+    // Throughput of a over b: b's time over a's.
+    auto ratio = [&](const char *a, const char *b) {
+      double ta = 0, tb = 0;
+      bool measured = results.seconds(std::string(a) + "/" + size.name, &ta) &&
+                      results.seconds(std::string(b) + "/" + size.name, &tb);
+      return bench::cell(measured, measured ? tb / ta : 0, &missing);
+    };
+    printf("%-6s %12s %15s %12s %15s\n", size.name, ratio("fast", "libyuv").c_str(), ratio("general", "libyuv").c_str(),
+           ratio("fast", "memcpy").c_str(), ratio("general", "memcpy").c_str());
   }
   printf("goals: fast/libyuv >= 1.00, fast/memcpy >= 0.70\n");
+  bench::note_missing(missing);
   benchmark::Shutdown();
   return 0;
 }

@@ -14,6 +14,11 @@
 #include <thread>
 
 int hwavc_surface_wait_limit_ms = 300000;
+int hwavc_idle_surface_wait_ms = 100;
+
+static_assert(HWAVC_ENC_ERR_DEVICE_LOST == MFX_ERR_DEVICE_LOST, "the header's device codes are the runtime's");
+static_assert(HWAVC_ENC_ERR_DEVICE_FAILED == MFX_ERR_DEVICE_FAILED, "the header's device codes are the runtime's");
+static_assert(HWAVC_ENC_ERR_GPU_HANG == MFX_ERR_GPU_HANG, "the header's device codes are the runtime's");
 
 namespace {
 
@@ -294,6 +299,22 @@ int64_t from_90khz(const hwavc_enc_data *enc, int64_t ts) {
   return (int64_t)((double)ts / enc->timescaling + (ts >= 0 ? 0.5 : 0.0));
 }
 
+// Statuses after which the session cannot go on: the handle is ended.
+bool is_device_failure(mfxStatus sts) {
+  return sts == MFX_ERR_DEVICE_LOST || sts == MFX_ERR_DEVICE_FAILED || sts == MFX_ERR_GPU_HANG;
+}
+
+void note_status(hwavc_enc_data *enc, mfxStatus sts) {
+  if (is_device_failure(sts) && !enc->device_failure) enc->device_failure = sts;
+}
+
+// Every call after a device failure: at once, without the runtime.
+int report_device_failure(hwavc_enc_data *enc, quarn_frame **out) {
+  *out = nullptr;
+  hwavc_set_msg(__LINE__, "device failed with status %d: close the handle and open it again", enc->device_failure);
+  return enc->device_failure;
+}
+
 // Frees the oldest ring slot and moves bs_head on to the next one in flight.
 void release_oldest(hwavc_enc_data *enc) {
   uint32_t n = enc->param.AsyncDepth;
@@ -324,6 +345,7 @@ int wait_slot(hwavc_enc_data *enc, hwavc_bs_slot &slot) {
   // A warning (still in execution, a timeout) clears with time; an error
   // stays with that sync point however often it is asked again.
   if (sts < MFX_ERR_NONE) slot.done = -1;
+  note_status(enc, sts);
   return HWAVC_ENC_ERR_SYNC;
 }
 
@@ -345,8 +367,8 @@ int wait_oldest_running(hwavc_enc_data *enc) {
 // Hands the oldest ring slot's coded frame to the output slot and frees the
 // ring slot; *out stays null when the ring is empty. 0, or a negative code:
 // HWAVC_ENC_ERR_SYNC with the picture still in flight when the runtime is not
-// done, or dropped when it failed for good; HWAVC_ENC_ERR_DATA_LENGTH with
-// the picture dropped.
+// done, or dropped when it failed for good or the device did;
+// HWAVC_ENC_ERR_DATA_LENGTH with the picture dropped.
 int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
   uint32_t n = enc->param.AsyncDepth;
   // Pictures lost while waiting for room were reported then.
@@ -356,7 +378,7 @@ int collect_oldest(hwavc_enc_data *enc, quarn_frame **out) {
   if (!slot.done) {
     int rc = wait_slot(enc, slot);
     if (rc != 0) {
-      if (slot.done < 0) release_oldest(enc);
+      if (slot.done < 0 || enc->device_failure) release_oldest(enc);
       return rc;
     }
   }
@@ -397,21 +419,33 @@ mfxStatus submit(hwavc_enc_data *enc, mfxFrameSurface1 *surface, hwavc_bs_slot *
   int idle_busy = 0;
   for (;;) {
     mfxStatus sts = MFXVideoENCODE_EncodeFrameAsync(enc->session, nullptr, surface, &slot->bs, &slot->sync);
-    if (sts < MFX_ERR_NONE && sts != MFX_ERR_MORE_DATA) hwavc_set_msg(__LINE__, "failed to EncodeFrameAsync, ret %d\n", sts);
-    if (sts != MFX_WRN_DEVICE_BUSY) return sts;
-    int rc = wait_oldest_running(enc);
-    if (rc < 0) return (mfxStatus)rc;
-    if (rc == 0) continue;
-    if (++idle_busy > HWAVC_MAX_IDLE_BUSY) {
-      hwavc_set_msg(__LINE__, "device busy for %d answers in a row with nothing in flight\n", HWAVC_MAX_IDLE_BUSY);
-      return (mfxStatus)HWAVC_ENC_ERR_BUSY;
+    if (sts == MFX_WRN_DEVICE_BUSY) {
+      int rc = wait_oldest_running(enc);
+      if (rc < 0) return (mfxStatus)rc;
+      if (rc == 0) continue;
+      if (++idle_busy > HWAVC_MAX_IDLE_BUSY) {
+        hwavc_set_msg(__LINE__, "device busy for %d answers in a row with nothing in flight\n", HWAVC_MAX_IDLE_BUSY);
+        return (mfxStatus)HWAVC_ENC_ERR_BUSY;
+      }
+      sleep_ms(1);
+      continue;
     }
-    sleep_ms(1);
+    if (sts < MFX_ERR_NONE && sts != MFX_ERR_MORE_DATA) {
+      hwavc_set_msg(__LINE__, "failed to EncodeFrameAsync, ret %d\n", sts);
+      note_status(enc, sts);
+      return sts;
+    }
+    // A frame taken without a sync point is held for the pictures after it.
+    if (surface) enc->frames_held++;
+    if (slot->sync) enc->frames_held--;
+    return sts;
   }
 }
 
 // A free surface, waiting for operations in flight first and then for the
-// runtime to unlock one. Its index, or a negative code.
+// runtime to unlock one: long while it holds frames of ours that it may be
+// working on, briefly when it holds none (then no surface can come free).
+// Its index, or a negative code.
 int wait_free_surface(hwavc_enc_data *enc) {
   int waited_ms = 0;
   mfxU16 index;
@@ -419,8 +453,9 @@ int wait_free_surface(hwavc_enc_data *enc) {
     int rc = wait_oldest_running(enc);
     if (rc < 0) return rc;
     if (rc == 0) continue;
-    if (waited_ms >= hwavc_surface_wait_limit_ms) {
-      hwavc_set_msg(__LINE__, "failed to get free surface and timeout %dms\n", hwavc_surface_wait_limit_ms);
+    int limit_ms = enc->frames_held > 0 ? hwavc_surface_wait_limit_ms : hwavc_idle_surface_wait_ms;
+    if (waited_ms >= limit_ms) {
+      hwavc_set_msg(__LINE__, "failed to get free surface and timeout %dms\n", limit_ms);
       return HWAVC_ENC_ERR_NO_SURFACE;
     }
     sleep_ms(kSurfaceWaitStepMs);
@@ -431,20 +466,28 @@ int wait_free_surface(hwavc_enc_data *enc) {
 
 // A call without a frame: asks the runtime for what it still holds while a
 // ring slot is free, and hands back the oldest picture in the ring, so that
-// every call returns one until none is left.
+// every call returns one until none is left. After a device failure the
+// pictures finished before it still come back, each once, and then the
+// failure.
 int drain(hwavc_enc_data *enc, quarn_frame **out) {
   *out = nullptr;
   enc->drain_started = 1;
   uint32_t i = find_free_bs_slot(enc);
-  if (!enc->encoder_empty && i < enc->param.AsyncDepth) {
+  if (!enc->encoder_empty && !enc->device_failure && i < enc->param.AsyncDepth) {
     mfxStatus sts = submit(enc, nullptr, &enc->bs_slots[i]);
     if (sts == MFX_ERR_MORE_DATA) {
       enc->encoder_empty = 1;
-    } else if (sts < MFX_ERR_NONE) {
+    } else if (sts < MFX_ERR_NONE && !enc->device_failure) {
       return sts;
     }
   }
-  return collect_oldest(enc, out);
+  int rc;
+  // After a device failure a picture that did not finish is dropped.
+  while ((rc = collect_oldest(enc, out)) != 0) {
+    if (!enc->device_failure) return rc;
+  }
+  if (!*out && enc->device_failure) return report_device_failure(enc, out);
+  return 0;
 }
 
 }  // namespace
@@ -706,6 +749,7 @@ int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame 
     hwavc_set_msg(__LINE__, "null %s", enc ? "out" : "handle");
     return HWAVC_ENC_ERR_BAD_CALL;
   }
+  if (frame && enc->device_failure) return report_device_failure(enc, out);
   if (frame && check_frame(enc, frame) != 0) {
     *out = nullptr;
     return HWAVC_ENC_ERR_BAD_FRAME;

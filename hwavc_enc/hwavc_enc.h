@@ -10,8 +10,9 @@
 // frame; hwavc_enc_encode without a frame until *out comes back null (the
 // drain: every frame taken comes back once, in decode order); hwavc_enc_close.
 // hwavc_enc_reset may come between encode calls. A drain ends the stream:
-// for more frames close the handle and open a new one. Close the handle after
-// any failure too: a failed encode call leaves the handle usable.
+// for more frames close the handle and open a new one. After a failed encode
+// call the code says whether the handle is still usable (most codes) or ended
+// (the device codes): see hwavc_enc_encode. Close it in either case when done.
 //
 // Ownership: the caller keeps its settings and its raw frames (the library
 // copies what it needs and keeps no pointer to them). The library owns the
@@ -78,8 +79,11 @@ extern "C" {
 #define QUARN_FRAME_P 1
 #define QUARN_FRAME_B 2
 
-// Codes of hwavc_enc_encode besides the negative Media SDK statuses (which
-// end at -24): see hwavc_enc_encode.
+// Codes of hwavc_enc_encode, in two ranges that never meet: the library's own,
+// -100 and below, and the Media SDK runtime's statuses passed on as they are,
+// -1 to -24 (MFX_ERR_*; -1 is MFX_ERR_UNKNOWN). hwavc_enc_open returns -1 for
+// every failure, whatever the cause (a runtime status shows only in its
+// message), so its -1 is not the runtime's. Per code: see hwavc_enc_encode.
 #define HWAVC_ENC_ERR_SYNC (-100)
 #define HWAVC_ENC_ERR_NO_SYNC_POINT (-101)
 #define HWAVC_ENC_ERR_DATA_LENGTH (-102)
@@ -88,6 +92,12 @@ extern "C" {
 #define HWAVC_ENC_ERR_BUSY (-201)
 #define HWAVC_ENC_ERR_BAD_FRAME (-300)
 #define HWAVC_ENC_ERR_BAD_CALL (-301)
+// The runtime's statuses after which the device cannot go on
+// (MFX_ERR_DEVICE_LOST, MFX_ERR_DEVICE_FAILED, MFX_ERR_GPU_HANG): they end
+// the handle.
+#define HWAVC_ENC_ERR_DEVICE_LOST (-13)
+#define HWAVC_ENC_ERR_DEVICE_FAILED (-17)
+#define HWAVC_ENC_ERR_GPU_HANG (-21)
 
 // The records as this library lays them out, whatever packing the caller set.
 #pragma pack(push, 8)
@@ -232,37 +242,71 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 // without waiting. *out receives a coded frame, the oldest one in flight,
 // once every slot of the ring is busy, or null. A call without a frame hands
 // back the oldest frame still held while there is one, so draining until *out
-// comes back null yields every frame taken, after refused frames too. The
+// comes back null yields every frame taken, after refused frames too; once
+// drained, every further call without a frame returns 0 and a null *out. The
 // coded frame lives in the handle until the next encode or close call.
 //
-// Returns 0, or a negative code with the reason in the message slot:
-//   HWAVC_ENC_ERR_SYNC         waiting for the oldest frame failed. With a
+// The handle has as many input surfaces as the runtime suggests, at most 10.
+// Open refuses a runtime only when the fewest it can work with is above 10
+// ("NumFrameMin %d are over of %d"): fewer surfaces than suggested make a
+// call wait for the oldest frame sooner, nothing else.
+//
+// A call may wait: for the oldest frame in flight when the ring is full, no
+// surface is free or the device answers busy (as long as the device takes,
+// at most 1500 s). With none of its frames running and no surface free it
+// waits up to 300 s while the runtime still holds frames of this handle
+// (kept back for B pictures, which it may be working on), and 100 ms when it
+// holds none: then only a surface the runtime is about to unlock at the end
+// of an operation can come free, which takes far less, and any other stays
+// locked for good (a failed device). A busy device with nothing in flight is
+// asked again 2000 times, 1 ms apart. After a device failure no call waits.
+//
+// Returns 0, or a negative code with the reason in the message slot; with any
+// code but 0 the frame was not taken. What holds and what to do, per code
+// (retry: the handle is usable, call again with the same frame, or again
+// without one; drop: the handle is usable, go on with the next frame; close:
+// the handle is ended):
+//   HWAVC_ENC_ERR_SYNC         retry. Waiting for the oldest coded frame
+//                              failed (the status is in the message). With a
 //                              Media SDK warning (still in execution) it stays
 //                              in flight and the next call tries again; with an
-//                              error (the status is in the message) it is
-//                              dropped and later calls go on with the others
-//   HWAVC_ENC_ERR_DATA_LENGTH  the oldest frame filled its whole buffer; it is
-//                              dropped
-//   HWAVC_ENC_ERR_NO_SURFACE   no input surface came free in time
-//   HWAVC_ENC_ERR_BUSY         the device answered busy 2000 times in a row,
-//                              1 ms apart, with none of this handle's frames in
-//                              flight to wait for
-//   HWAVC_ENC_ERR_BAD_FRAME    the frame does not match the settings (format
-//                              other than 12, another width or height, a null
-//                              plane, a luma pitch below the width or above the
-//                              surface's, or plane 1 not right after the luma
-//                              rows); nothing was copied or submitted
-//   HWAVC_ENC_ERR_BAD_CALL     a null handle or a null `out`, or a frame after
-//                              the drain
-//   a negative Media SDK status  the encoder refused the frame
-// HWAVC_ENC_ERR_NO_SLOT means a broken ring; HWAVC_ENC_ERR_NO_SYNC_POINT is no
-// longer returned. A busy device is waited for: first the oldest frame in
-// flight is waited for, then the device again. Except with
+//                              error it is dropped and later calls go on with
+//                              the others; with a device code the device
+//                              failed (below)
+//   HWAVC_ENC_ERR_DATA_LENGTH  retry. The oldest coded frame filled its whole
+//                              buffer; it is dropped
+//   HWAVC_ENC_ERR_BUSY         retry. The device answered busy 2000 times in a
+//                              row, 1 ms apart, with none of this handle's
+//                              frames in flight to wait for
+//   HWAVC_ENC_ERR_BAD_FRAME    drop. The frame does not match the settings
+//                              (format other than 12, another width or height,
+//                              a null plane, a luma pitch below the width or
+//                              above the surface's, or plane 1 not right after
+//                              the luma rows); nothing was copied or submitted
+//   a negative Media SDK status other than the device codes
+//                              drop. The encoder refused the frame. From a call
+//                              without a frame: nothing was collected, the next
+//                              call asks again
+//   HWAVC_ENC_ERR_DEVICE_LOST, HWAVC_ENC_ERR_DEVICE_FAILED, HWAVC_ENC_ERR_GPU_HANG
+//                              close. The device failed. Every later call with a
+//                              frame returns the same code at once; calls
+//                              without a frame first hand back the coded frames
+//                              finished before the failure, each once with 0,
+//                              then return the code
+//   HWAVC_ENC_ERR_NO_SURFACE   close. No input surface came free in time: the
+//                              runtime keeps them all
+//   HWAVC_ENC_ERR_NO_SLOT      close. The ring is broken (a fault of the library)
+//   HWAVC_ENC_ERR_BAD_CALL     nothing was done: a null handle or a null `out`
+//                              (fix the call), or a frame after the drain (the
+//                              stream is over: close)
+// HWAVC_ENC_ERR_NO_SYNC_POINT is no longer returned. Except with
 // HWAVC_ENC_ERR_BAD_FRAME and HWAVC_ENC_ERR_BAD_CALL, *out may still hold a
-// frame collected before the failure.
+// frame collected before the failure: use it, it does not come back again.
 HWAVC_ENC_API int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out);
 
-// Ends the session and frees everything; -1 for a null handle.
+// Ends the session and frees everything, whatever the encode calls returned
+// (after a device failure too: what is still in flight is dropped); -1 for a
+// null handle.
 HWAVC_ENC_API int hwavc_enc_close(hwavc_enc_data *enc);
 
 // The next frame's pts seeds the fallback decoding-timestamp counter again

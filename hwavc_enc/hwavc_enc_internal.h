@@ -43,6 +43,8 @@ struct HWAVC_ALIGN16 hwavc_enc_data {
   int64_t ts_base;  // fallback decoding timestamps
   uint32_t drain_started;  // a call without a frame ended the sequence
   uint32_t encoder_empty;  // the runtime has nothing left to drain
+  int32_t frames_held;     // frames the runtime took and gave no sync point for yet
+  mfxStatus device_failure;  // the device status that ended the session; 0 while it works
   hwavc_copy_func copy_frame;
   int32_t min_height;  // picture rows copied per frame
   hwavc_enc_log_func log_func;
@@ -86,8 +88,11 @@ hwavc_bs_slot *get_bs_slot(hwavc_enc_data *enc, quarn_frame **out, int *code);
 // busy for 2 s with nothing of ours to finish is hung or taken by others.
 #define HWAVC_MAX_IDLE_BUSY 2000
 
-// Test seam: how long an encode call waits for a free surface.
+// How long an encode call with nothing running waits for a free surface:
+// while the runtime holds frames of this handle, and while it holds none
+// (test seams; 300000 and 100).
 extern int hwavc_surface_wait_limit_ms;
+extern int hwavc_idle_surface_wait_ms;
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -164,19 +165,20 @@ TEST_F(EncodeApi, BPicturesComeBackInDecodeOrderWithTheirTypes) {
 }
 
 // Encodes pictures 0..n-1 (the runtime refuses some), then drains until
-// nothing comes back; every picture taken must come back exactly once.
+// nothing comes back; every picture taken must come back exactly once (the
+// pts tells which).
 void expect_every_frame_once(EncodeApiPtr t, int n, int buf_num) {
-  std::vector<uint32_t> taken, got;
+  std::vector<int64_t> taken, got;
   for (int i = 0; i < n; i++) {
     Result r = t->encode(i);
-    if (r.rc == 0) taken.push_back((uint32_t)i);
-    if (r.payload.valid) got.push_back(r.payload.index);
+    if (r.rc == 0) taken.push_back(i);
+    if (r.payload.valid) got.push_back(r.pts);
   }
   for (int guard = 0; guard <= n + buf_num; guard++) {
     Result r = t->drain();
     EXPECT_EQ(r.rc, 0) << t->lib.message();
     if (!r.record) break;
-    got.push_back(r.payload.index);
+    got.push_back(r.pts);
   }
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, taken) << n << " frames, buf_num " << buf_num;
@@ -212,7 +214,7 @@ TEST_F(EncodeApi, DrainingHandsBackEveryFrameOnceForEveryClipAndRing) {
 TEST_F(EncodeApi, DrainingHandsBackEveryFrameOnceAfterRefusedFrames) {
   for (int buf_num : {1, 4}) {
     SCOPED_TRACE(buf_num);
-    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_ENCODE_ERROR", "3:-17"}});
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_ENCODE_ERROR", "3:-15"}});
     open(320, 240, buf_num);
     expect_every_frame_once(this, 11, buf_num);
     close();
@@ -359,6 +361,30 @@ TEST_F(EncodeApi, PicturesFollowTheGopAndTheFirstComesBackOnCallBufNumPlusTwo) {
   }
 }
 
+TEST_F(EncodeApi, ADeviceThatWorksOnItsOwnTimeGetsEveryPictureIntactAndInOrder) {
+  // Two engines, 3 ms per operation, finished by the device's own thread: a
+  // surface comes free while the library is not asking, and a surface that
+  // the library overwrote too early shows in the checksum read when the
+  // device finishes its picture.
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_DEVICE", "2:3000"}});
+  open(320, 240, 3);
+  std::vector<uint32_t> expected;
+  std::vector<Result> got;
+  auto start = std::chrono::steady_clock::now();
+  for (int t = 0; t < 12; t++) {
+    frame->paint(t);
+    expected.push_back(frame->nv12_checksum());
+    Result r = encode(t);
+    EXPECT_EQ(r.rc, 0) << t << ": " << lib.message();
+    if (r.payload.valid) got.push_back(r);
+  }
+  for (Result r = drain(); r.payload.valid; r = drain()) got.push_back(r);
+  // Twelve operations on two engines cannot take less than six operations' time.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(18));
+  EXPECT_EQ(indices(got), (std::vector<uint32_t>{0, 2, 1, 4, 3, 6, 5, 8, 7, 10, 9, 11}));
+  for (const Result &r : got) EXPECT_EQ(r.payload.checksum, expected[r.payload.index]) << r.payload.index;
+}
+
 TEST_F(EncodeApi, ARuntimeThatRunsFewerOperationsOrHasFewerSurfacesIsWaitedFor) {
   // Lowered AsyncDepth: busy until the oldest operation is synchronised.
   // Three surfaces for a ring of four: none free until the oldest is done.
@@ -375,14 +401,40 @@ TEST_F(EncodeApi, ARuntimeThatRunsFewerOperationsOrHasFewerSurfacesIsWaitedFor) 
   }
 }
 
-TEST_F(EncodeApi, ADeviceBusyWithNothingInFlightEndsTheCall) {
-  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUSY", "-1"}});
+TEST_F(EncodeApi, ADeviceBusyWithNothingInFlightEndsTheCallAndTheFrameGoesInLater) {
+  // One busy answer more than the call takes.
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_BUSY", "2001"}});
   open(320, 240, 2);
+  auto start = std::chrono::steady_clock::now();
   Result r = encode(0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000)) << "asked again 1 ms apart";
   EXPECT_EQ(r.rc, HWAVC_ENC_ERR_BUSY);
   EXPECT_EQ(r.record, nullptr);
   EXPECT_TRUE(is_slot_text(lib.message(), "device busy for 2000 answers in a row with nothing in flight\n"))
       << lib.message();
+  EXPECT_EQ(encode(0).rc, 0);
+  Result back = drain();
+  EXPECT_EQ(back.rc, 0);
+  EXPECT_TRUE(back.payload.valid);
+  EXPECT_EQ(back.pts, 0);
+}
+
+TEST_F(EncodeApi, ARefusedDrainRequestCollectsNothingAndTheNextCallAsksAgain) {
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_DRAIN_ERROR", "-16"}});
+  open(320, 240, 2);
+  for (int t = 0; t < 4; t++) EXPECT_EQ(encode(t).rc, 0);
+  Result first = drain();  // the ring is full: collected without asking the runtime
+  EXPECT_EQ(first.rc, 0);
+  EXPECT_EQ(first.pts, 2);
+  Result refused = drain();
+  EXPECT_EQ(refused.rc, -16);
+  EXPECT_EQ(refused.record, nullptr);
+  EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -16\n")) << lib.message();
+  Result last = drain();
+  EXPECT_EQ(last.rc, 0);
+  EXPECT_TRUE(last.payload.valid);
+  EXPECT_EQ(last.pts, 3);
+  EXPECT_EQ(drain().record, nullptr);
 }
 
 TEST_F(EncodeApi, AFailedSyncKeepsTheFrameOnlyWhileTheRuntimeIsAtWork) {
@@ -405,29 +457,122 @@ TEST_F(EncodeApi, AFailedSyncKeepsTheFrameOnlyWhileTheRuntimeIsAtWork) {
   EXPECT_EQ(retry.payload.index, 0u);
   close();
 
-  // Device failed, aborted: that picture is reported once and dropped; the
-  // others and new frames go on.
-  for (const char *status : {"-17", "-12"}) {
-    SCOPED_TRACE(status);
-    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SYNC_ERROR", status}});
-    open(320, 240, 2);
-    EXPECT_EQ(encode(0).rc, 0);
-    EXPECT_EQ(encode(1).rc, 0);
-    testing::internal::CaptureStdout();
-    Result lost = encode(2);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(lost.rc, HWAVC_ENC_ERR_SYNC);
-    EXPECT_NE(lib.message().find(std::string("timeout: 1500000, ") + status + " "), std::string::npos) << lib.message();
+  // Aborted: that picture is reported once and dropped; the others and new
+  // frames go on.
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_SYNC_ERROR", "-12"}});
+  open(320, 240, 2);
+  EXPECT_EQ(encode(0).rc, 0);
+  EXPECT_EQ(encode(1).rc, 0);
+  testing::internal::CaptureStdout();
+  Result lost = encode(2);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(lost.rc, HWAVC_ENC_ERR_SYNC);
+  EXPECT_NE(lib.message().find("timeout: 1500000, -12 "), std::string::npos) << lib.message();
+  std::vector<uint32_t> back;
+  for (int t = 2; t < 5; t++) {
+    Result r = encode(t);
+    EXPECT_EQ(r.rc, 0) << t << ": " << lib.message();
+    if (r.payload.valid) back.push_back(r.payload.index);
+  }
+  for (Result r = drain(); r.record; r = drain()) back.push_back(r.payload.index);
+  EXPECT_EQ(back, (std::vector<uint32_t>{1, 2, 3, 4}));
+}
+
+// Decode order of the synthetic stand-in's first GOP: I0 P2 B1 P4 B3 ...
+uint32_t decode_order_index(uint32_t task) { return task == 0 ? 0 : task % 2 ? task + 1 : task - 1; }
+
+// One encode call that must come back within 2 s, whatever the device does.
+Result within_2s(EncodeApiPtr t, int picture) {
+  auto start = std::chrono::steady_clock::now();
+  Result r = picture >= 0 ? t->encode(picture) : t->drain();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "picture " << picture;
+  return r;
+}
+
+// After a device failure: the call returns `status` at once with nothing
+// handed back and says what to do.
+void expect_ended(EncodeApiPtr t, const Result &r, int status) {
+  EXPECT_EQ(r.rc, status);
+  EXPECT_EQ(r.record, nullptr);
+  EXPECT_TRUE(is_slot_text(t->lib.message(),
+                           "device failed with status " + std::to_string(status) +
+                               ": close the handle and open it again"))
+      << t->lib.message();
+}
+
+TEST_F(EncodeApi, AHungDeviceEndsTheHandleAndNoCallWaitsForIt) {
+  // The fifth operation (picture 3, a B picture) hangs and keeps its surface
+  // and its reference locked, and so do the operations behind it and the
+  // frames held for reordering; the first wait for it answers MFX_ERR_GPU_HANG.
+  for (int buf_num : {1, 4, 9}) {
+    SCOPED_TRACE(buf_num);
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_DEVICE_FAILURE", "-21:4"}});
+    open(320, 240, buf_num);
     std::vector<uint32_t> back;
-    for (int t = 2; t < 5; t++) {
+    int failed_at = -1;
+    testing::internal::CaptureStdout();
+    for (int t = 0; t < 30; t++) {
+      Result r = within_2s(this, t);
+      if (r.payload.valid) back.push_back(r.payload.index);
+      if (failed_at >= 0) {
+        expect_ended(this, r, HWAVC_ENC_ERR_GPU_HANG);
+      } else if (r.rc != 0) {
+        failed_at = t;
+        EXPECT_EQ(r.rc, HWAVC_ENC_ERR_SYNC);
+        EXPECT_NE(lib.message().find("timeout: 1500000, -21 "), std::string::npos) << lib.message();
+      }
+    }
+    for (int calls = 0; calls < 3; calls++) expect_ended(this, within_2s(this, -1), HWAVC_ENC_ERR_GPU_HANG);
+    testing::internal::GetCapturedStdout();
+    EXPECT_GE(failed_at, 4);
+    EXPECT_EQ(back, (std::vector<uint32_t>{0, 2, 1, 4}));
+    close();
+    EXPECT_NE(standin->trace().find("device failed status=-21 at task 4"), std::string::npos) << standin->trace();
+  }
+}
+
+TEST_F(EncodeApi, ADeviceLostInTheDrainHandsBackWhatFinishedFirst) {
+  // Twelve pictures give eleven operations (the last picture is still held);
+  // the device goes away before the drain's first request for it, when
+  // buf_num of them wait in the ring, finished.
+  for (auto [buf_num, status] : {std::pair<int, int>{4, HWAVC_ENC_ERR_DEVICE_LOST}, {9, HWAVC_ENC_ERR_DEVICE_FAILED}}) {
+    SCOPED_TRACE(status);
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_DEVICE_FAILURE", std::to_string(status) + ":11:submit"}});
+    open(320, 240, buf_num);
+    std::vector<uint32_t> back, expected;
+    for (int t = 0; t < 12; t++) {
       Result r = encode(t);
-      EXPECT_EQ(r.rc, 0) << t << ": " << lib.message();
+      EXPECT_EQ(r.rc, 0) << t;
       if (r.payload.valid) back.push_back(r.payload.index);
     }
-    for (Result r = drain(); r.record; r = drain()) back.push_back(r.payload.index);
-    EXPECT_EQ(back, (std::vector<uint32_t>{1, 2, 3, 4}));
+    Result r;
+    for (int guard = 0; guard < 20 && (r = within_2s(this, -1)).rc == 0; guard++) {
+      ASSERT_TRUE(r.payload.valid) << "a drain call returned 0 without a frame before the failure";
+      back.push_back(r.payload.index);
+    }
+    expect_ended(this, r, status);
+    expect_ended(this, within_2s(this, -1), status);
+    expect_ended(this, within_2s(this, 12), status);
+    for (uint32_t task = 0; task < 11; task++) expected.push_back(decode_order_index(task));
+    EXPECT_EQ(back, expected);
     close();
   }
+}
+
+TEST_F(EncodeApi, ASurfaceThatNeverComesFreeEndsTheWaitSoonWhenNothingIsHeld) {
+  // Surfaces never unlocked, no B pictures: after the second frame nothing
+  // of the handle is in flight or held, so no surface can come free.
+  steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_HOLD_SURFACES", "1"}});
+  open(320, 240, 1);
+  EXPECT_EQ(encode(0).rc, 0);
+  EXPECT_EQ(encode(1).rc, 0);
+  auto start = std::chrono::steady_clock::now();
+  Result r = within_2s(this, 2);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_EQ(r.rc, HWAVC_ENC_ERR_NO_SURFACE);
+  EXPECT_TRUE(is_slot_text(lib.message(), "failed to get free surface and timeout 100ms\n")) << lib.message();
+  ASSERT_TRUE(r.payload.valid) << "the frame collected before the wait is handed back";
+  EXPECT_EQ(r.payload.index, 1u);
 }
 
 TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
@@ -440,16 +585,23 @@ TEST_F(EncodeApi, EncoderStatusesAreReturnedWithTheirMessage) {
     close();
   }
   {
-    // The third frame is refused; the frame collected first still comes back.
-    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_ENCODE_ERROR", "2:-17"}});
+    // The third frame is refused with MFX_ERR_UNKNOWN, which is -1 as open's
+    // failure is; the frame collected first still comes back, the refused
+    // one is dropped and the handle goes on.
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_B", "1"}, {"MFXSTANDIN_ENCODE_ERROR", "2:-1"}});
     open(320, 240, 1);
     EXPECT_EQ(encode(0).rc, 0);
     EXPECT_EQ(encode(1).rc, 0);
     Result r = encode(2);
-    EXPECT_EQ(r.rc, -17);
-    EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -17\n")) << lib.message();
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_TRUE(is_slot_text(lib.message(), "failed to EncodeFrameAsync, ret -1\n")) << lib.message();
     ASSERT_TRUE(r.payload.valid);
     EXPECT_EQ(r.payload.index, 1u);
+    EXPECT_EQ(encode(3).rc, 0);
+    Result last = drain();
+    EXPECT_EQ(last.rc, 0);
+    EXPECT_TRUE(last.payload.valid);
+    EXPECT_EQ(last.pts, 3);
     close();
   }
   {

@@ -15,16 +15,30 @@
 // By default it is as strict as the hardware: QueryIOSurf asks for AsyncDepth +
 // reorder depth + 1 surfaces; a surface stays locked while the runtime holds
 // it and, for the later reference of B pictures, until those B pictures are
-// synchronised; EncodeFrameAsync hands out sync points and answers
+// done; EncodeFrameAsync hands out sync points and answers
 // MFX_ERR_MORE_DATA while it buffers for B pictures and when a drain has
 // nothing left, MFX_WRN_DEVICE_BUSY once AsyncDepth operations are
-// unsynchronised (the work is done only when SyncOperation asks for it) and
+// unsynchronised (finished or not) and
 // MFX_ERR_NOT_ENOUGH_BUFFER for a bitstream with less room than
 // BufferSizeInKB; a null surface ends the sequence; parameters it cannot take
 // are corrected (a baseline profile gets no B pictures) with
 // MFX_WRN_INCOMPATIBLE_VIDEO_PARAM, and GetVideoParam tells what it runs with;
 // the bitstream (data, TimeStamp, DecodeTimeStamp in 90 kHz, FrameType) is
 // filled only by SyncOperation.
+//
+// The device: without a model an operation's work is done when SyncOperation
+// asks for it (and for every operation handed out before it). With the model
+// (MFXSTANDIN_DEVICE) every operation takes a set time on one of a set
+// number of engines, starting when it is handed out or when an engine comes
+// free, and operations finish in the order they were handed out; a thread of
+// the session finishes them on time (the picture read from its surface, the
+// surfaces unlocked) and SyncOperation sleeps until its operation is done.
+// A failed device (MFXSTANDIN_DEVICE_FAILURE) finishes the operations before
+// the failing one and no other: the failing one, those after it and the
+// frames held for reordering keep their surfaces locked, as a hung or lost
+// device does, until the session is closed; once the failure is noticed every
+// EncodeFrameAsync answers its status, and so does SyncOperation for an
+// operation that cannot finish.
 //
 // Modes (MFXSTANDIN_MODE):
 //   x264         real H.264 through libx264 (default, natively and for Windows)
@@ -46,16 +60,29 @@
 //   MFXSTANDIN_ASYNC_DEPTH=n       AsyncDepth lowered to at most n
 //   MFXSTANDIN_BUFFER_KB=n         the BufferSizeInKB asked for
 //   MFXSTANDIN_ENCODE_ERROR=k:s    the k-th frame (from 0) is refused with s
+//   MFXSTANDIN_DRAIN_ERROR=s       the first drain request is refused with s
 //   MFXSTANDIN_SYNC_ERROR=s[:n]    the first n SyncOperation calls fail with s;
 //                                  a negative s fails that operation for good
+//                                  (and it alone: its surfaces come back)
+//   MFXSTANDIN_DEVICE=e:us         the device model: e engines, us microseconds
+//                                  per operation
+//   MFXSTANDIN_DEVICE_FAILURE=s:k[:submit]
+//                                  the device fails with status s (-13 lost,
+//                                  -17 failed, -21 hung) at operation k (from
+//                                  0): noticed by the first SyncOperation for it
+//                                  or a later one, or with ":submit" by the
+//                                  EncodeFrameAsync call that would hand it out
 //   MFXSTANDIN_NO_B=1              no B pictures, no reordering delay
 //   MFXSTANDIN_NO_DTS=1            DecodeTimeStamp never written
 //   MFXSTANDIN_FILL_BUFFER=1       SyncOperation reports the whole buffer used
 //   MFXSTANDIN_HOLD_SURFACES=1     surfaces are never unlocked
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -78,12 +105,21 @@ Task *new_task(Session *s, mfxBitstream *bs) {
   for (Task &t : s->tasks) {
     if (t.used) continue;
     t.used = true;
+    t.serial = s->tasks_made++;
+    t.finished = false;
     t.failed = MFX_ERR_NONE;
     t.bs = bs;
     t.surface = t.reference = nullptr;
     t.coded.clear();
     t.decode_timestamp = 0;
     s->tasks_in_flight++;
+    if (s->cfg.engines > 0) {
+      auto engine = std::min_element(s->engine_free.begin(), s->engine_free.end());
+      *engine = std::max(Clock::now(), *engine) + s->cfg.task_time;
+      t.done_at = std::max(*engine, s->last_done);
+      s->last_done = t.done_at;
+      s->changed.notify_all();
+    }
     return &t;
   }
   return nullptr;
@@ -147,6 +183,7 @@ Config read_config() {
   env_pair("MFXSTANDIN_ENCODE_ERROR", &frame, &status);
   cfg.encode_error_frame = frame;
   cfg.encode_error_status = (mfxStatus)status;
+  cfg.drain_error = (mfxStatus)env_number("MFXSTANDIN_DRAIN_ERROR", MFX_ERR_NONE);
   long sync_status = MFX_ERR_NONE, sync_count = 1;
   env_pair("MFXSTANDIN_SYNC_ERROR", &sync_status, &sync_count);
   cfg.sync_status = (mfxStatus)sync_status;
@@ -156,6 +193,20 @@ Config read_config() {
   cfg.no_dts = env_number("MFXSTANDIN_NO_DTS", 0) != 0;
   cfg.fill_buffer = env_number("MFXSTANDIN_FILL_BUFFER", 0) != 0;
   cfg.hold_surfaces = env_number("MFXSTANDIN_HOLD_SURFACES", 0) != 0;
+  long engines = 0, task_us = 0;
+  env_pair("MFXSTANDIN_DEVICE", &engines, &task_us);
+  cfg.engines = (int)engines;
+  cfg.task_time = std::chrono::microseconds(task_us);
+  std::string failure = env_text("MFXSTANDIN_DEVICE_FAILURE");
+  cfg.device_status = MFX_ERR_NONE;
+  cfg.device_task = -1;
+  cfg.device_at_submit = false;
+  if (!failure.empty()) {
+    char *rest = nullptr;
+    cfg.device_status = (mfxStatus)strtol(failure.c_str(), &rest, 0);
+    cfg.device_task = *rest == ':' ? strtol(rest + 1, &rest, 0) : 0;
+    cfg.device_at_submit = strcmp(rest, ":submit") == 0;
+  }
   cfg.trace = env_text("MFXSTANDIN_TRACE");
   return cfg;
 }
@@ -315,14 +366,77 @@ mfxStatus emit_planned(Session *s, mfxBitstream *bs, mfxSyncPoint *syncp) {
   return MFX_ERR_NONE;
 }
 
-// The task's operation is over: its surfaces go back to the caller.
+// The device is done with the task: the picture is read, its surfaces go
+// back to the caller.
 void finish_task(Session *s, Task *task) {
+  make_payload(s, task);
   unlock(s, task->surface);
   unlock(s, task->reference);
   task->surface = task->reference = nullptr;
-  s->tasks_in_flight--;
+  task->finished = true;
 }
 
+// An operation at or after the one where the device fails never finishes.
+bool stuck(const Session *s, const Task *task) {
+  return s->cfg.device_task >= 0 && task->serial >= s->cfg.device_task;
+}
+
+// The first operation handed out before `below` that the device still has
+// to finish, or null.
+Task *oldest_unfinished(Session *s, long below) {
+  Task *oldest = nullptr;
+  for (Task &t : s->tasks) {
+    if (!t.used || t.finished || stuck(s, &t) || t.serial >= below) continue;
+    if (!oldest || t.serial < oldest->serial) oldest = &t;
+  }
+  return oldest;
+}
+
+// Without the device model: the device does now, in order, what it would
+// have done up to `below`.
+void finish_before(Session *s, long below) {
+  if (s->cfg.engines > 0) return;
+  while (Task *t = oldest_unfinished(s, below)) finish_task(s, t);
+}
+
+mfxStatus notice_failure(Session *s) {
+  if (s->device_failed == MFX_ERR_NONE) {
+    finish_before(s, s->cfg.device_task);
+    s->device_failed = s->cfg.device_status;
+    trace(s, "device failed status=%d at task %ld", s->cfg.device_status, s->cfg.device_task);
+  }
+  return s->device_failed;
+}
+
+// The device model's engines: each operation is finished when its time has
+// come, in order; the thread sleeps in between.
+void run_device(Session *s) {
+  std::unique_lock<std::mutex> hold(s->mutex);
+  while (!s->stopping) {
+    Task *next = oldest_unfinished(s, LONG_MAX);
+    if (!next) {
+      s->changed.wait(hold);
+    } else if (Clock::now() < next->done_at) {
+      s->changed.wait_until(hold, next->done_at);
+    } else {
+      finish_task(s, next);
+      s->changed.notify_all();
+    }
+  }
+}
+
+void stop_device(Session *s) {
+  if (!s->device.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(s->mutex);
+    s->stopping = true;
+  }
+  s->changed.notify_all();
+  s->device.join();
+  s->stopping = false;
+}
+
+// After stop_device: nothing else touches the session.
 void close_encoder(Session *s) {
 #ifdef MFX_STANDIN_X264
   close_x264(s);
@@ -333,7 +447,10 @@ void close_encoder(Session *s) {
     unlock(s, h.reference);
   }
   for (Task &t : s->tasks) {
-    if (t.used && t.failed == MFX_ERR_NONE) finish_task(s, &t);
+    if (t.used && !t.finished) {
+      unlock(s, t.surface);
+      unlock(s, t.reference);
+    }
     t.used = false;
   }
   s->pending.clear();
@@ -381,6 +498,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXInit(mfxIMPL impl, mfxVersion *ver, mfxSe
 MFX_STANDIN_API mfxStatus MFX_CDECL MFXClose(mfxSession session) {
   if (!session) return MFX_ERR_INVALID_HANDLE;
   Session *s = (Session *)session;
+  stop_device(s);
   close_encoder(s);
   trace(s, "close frames_in=%ld frames_out=%ld", s->frames_in, s->frames_out);
   delete s;
@@ -452,6 +570,11 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Init(mfxSession session, mfxV
   }
 #endif
   s->encoder_ready = true;
+  if (s->cfg.engines > 0) {
+    s->engine_free.assign((size_t)s->cfg.engines, Clock::time_point());
+    s->last_done = Clock::time_point();
+    s->device = std::thread(run_device, s);
+  }
   return s->cfg.init_status != MFX_ERR_NONE ? s->cfg.init_status : corrected;
 }
 
@@ -459,6 +582,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Close(mfxSession session) {
   if (!session) return MFX_ERR_INVALID_HANDLE;
   Session *s = (Session *)session;
   if (!s->encoder_ready) return MFX_ERR_NOT_INITIALIZED;
+  stop_device(s);
   close_encoder(s);
   return MFX_ERR_NONE;
 }
@@ -478,8 +602,12 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
   (void)ctrl;
   if (!session) return MFX_ERR_INVALID_HANDLE;
   Session *s = (Session *)session;
+  std::lock_guard<std::mutex> hold(s->mutex);
   if (!s->encoder_ready) return MFX_ERR_NOT_INITIALIZED;
   if (!bs || !syncp) return MFX_ERR_NULL_PTR;
+  if (s->device_failed != MFX_ERR_NONE) return s->device_failed;
+  if (s->cfg.device_at_submit && s->cfg.device_task >= 0 && s->tasks_made >= s->cfg.device_task)
+    return notice_failure(s);
   if (s->busy_left != 0) {
     if (s->busy_left > 0) s->busy_left--;
     return MFX_WRN_DEVICE_BUSY;
@@ -492,7 +620,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
   if (surface) {
     if (s->drain_started) return MFX_ERR_UNDEFINED_BEHAVIOR;
     if (!surface->Data.Y || !surface->Data.UV) return MFX_ERR_NULL_PTR;
-    if (s->frames_in == s->cfg.encode_error_frame) return s->cfg.encode_error_status;
+    if (s->frames_offered++ == s->cfg.encode_error_frame) return s->cfg.encode_error_status;
     lock(surface);
     long index = s->frames_in++;
 #ifdef MFX_STANDIN_X264
@@ -502,6 +630,10 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
     s->pending.push_back(Held{surface, index, surface->Data.TimeStamp, planned_type(s, index), nullptr});
     decide(s, false);
   } else {
+    if (s->cfg.drain_error != MFX_ERR_NONE && !s->drain_refused) {
+      s->drain_refused = true;
+      return s->cfg.drain_error;
+    }
     s->drain_started = true;
 #ifdef MFX_STANDIN_X264
     if (s->cfg.mode == Mode::x264) return count_output(s, encode_x264(s, nullptr, bs, syncp));
@@ -512,34 +644,39 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_EncodeFrameAsync(mfxSession s
 }
 
 MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoCORE_SyncOperation(mfxSession session, mfxSyncPoint syncp, mfxU32 wait) {
-  (void)wait;
   if (!session) return MFX_ERR_INVALID_HANDLE;
   Session *s = (Session *)session;
   if (!syncp) return MFX_ERR_NULL_PTR;
+  std::unique_lock<std::mutex> hold(s->mutex);
   Task *task = task_of(s, syncp);
   if (!task) return MFX_ERR_INVALID_HANDLE;
   if (task->failed != MFX_ERR_NONE) return task->failed;
+  if (stuck(s, task)) return notice_failure(s);
   if (s->sync_failures_left > 0) {
     s->sync_failures_left--;
     // A warning (still in execution) clears; an error ends the operation.
     if (s->cfg.sync_status < MFX_ERR_NONE) {
       task->failed = s->cfg.sync_status;
-      finish_task(s, task);
+      if (!task->finished) finish_task(s, task);
+      s->tasks_in_flight--;
     }
     return s->cfg.sync_status;
   }
+  finish_before(s, task->serial + 1);
+  if (!s->changed.wait_for(hold, std::chrono::milliseconds(wait), [task] { return task->finished; }))
+    return MFX_WRN_IN_EXECUTION;
   // The task's bitstream is written only now.
   mfxBitstream *bs = task->bs;
-  uint32_t size = payload_size(s, task);
+  uint32_t size = (uint32_t)task->coded.size();
   if (bs->MaxLength < bs->DataOffset + bs->DataLength || bs->MaxLength - bs->DataOffset - bs->DataLength < size)
     return MFX_ERR_NOT_ENOUGH_BUFFER;
-  write_payload(s, task, bs->Data + bs->DataOffset + bs->DataLength);
+  memcpy(bs->Data + bs->DataOffset + bs->DataLength, task->coded.data(), size);
   bs->DataLength += size;
   if (s->cfg.fill_buffer) bs->DataLength = bs->MaxLength - bs->DataOffset;
   bs->TimeStamp = task->timestamp;
   if (!s->cfg.no_dts) bs->DecodeTimeStamp = task->decode_timestamp;
   bs->FrameType = task->frame_type;
-  finish_task(s, task);
+  s->tasks_in_flight--;
   task->used = false;
   return MFX_ERR_NONE;
 }

@@ -32,16 +32,11 @@ void put_u64(uint8_t *p, uint64_t v) { memcpy(p, &v, 8); }
 
 }  // namespace
 
-uint32_t payload_size(const Session *s, const Task *task) {
-  return s->cfg.mode == Mode::x264 ? (uint32_t)task->coded.size() : kPayloadSize;
-}
-
-void write_payload(const Session *s, const Task *task, uint8_t *out) {
-  if (s->cfg.mode == Mode::x264) {
-    memcpy(out, task->coded.data(), task->coded.size());
-    return;
-  }
+void make_payload(const Session *s, Task *task) {
+  if (s->cfg.mode == Mode::x264) return;
   const Held &frame = task->frame;
+  task->coded.resize(kPayloadSize);
+  uint8_t *out = task->coded.data();
   put_u32(out, kPayloadMagic);
   put_u32(out + 4, (uint32_t)frame.index);
   put_u64(out + 8, frame.timestamp);
