@@ -65,6 +65,7 @@ static NOTIFYICONDATAA g_icon;   // kept for removal and for adding again
 static UINT taskbar_created;     // the shell's broadcast after it restarts
 static HANDLE waiter_done;       // set by the waiter as its last act
 static int window_ending;        // clean-up destroys the window: no quit message
+static int loop_ending;          // a quit message was posted: the loop ends
 static int server_left_running;  // clean-up gave up on the server
 static HANDLE single_instance;
 
@@ -138,6 +139,14 @@ int kv_thd_wait_cb(void *) {
   return (int)code;
 }
 
+// Ends the message loop. The quit message alone is not enough: a message
+// queued ahead of it may open a modal loop (a second pop-up menu after
+// "Exit"), whose loop takes the quit message and drops it.
+static void end_loop(void) {
+  loop_ending = 1;
+  PostQuitMessage(0);
+}
+
 // Opens the server's web console in the default browser, at the port the
 // server's configuration names now (read afresh every time).
 static void open_console(void) {
@@ -155,7 +164,7 @@ static void show_menu(HWND hwnd) {
   if (command == ID_TRAY_EXIT) {
     fflog_line("exit clicked");
     is_exit = 1;
-    PostQuitMessage(0);
+    end_loop();
   }
 }
 
@@ -171,7 +180,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_DESTROY:
       if (window_ending) break;
       fflog_line("DESTROY!!");
-      PostQuitMessage(0);
+      end_loop();
       break;
     case WM_CLOSE:
       fflog_line("Got an actual WM_CLOSE Message!  Woo hoo!");
@@ -194,7 +203,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     case WM_SERVER_EXIT:
       fflog_line("OOPS kovarel has been exit");
-      PostQuitMessage(0);
+      end_loop();
       break;
     case WM_OPEN_CONSOLE:
       open_console();
@@ -243,10 +252,13 @@ static void fill_icon_record(HINSTANCE hInstance) {
 
 static int run_message_loop(void) {
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  while (!loop_ending && GetMessageA(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  // Ended on the flag, the loop leaves its quit message queued, where it
+  // would end the prompt at once.
+  PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
   return 0;
 }
 

@@ -19,6 +19,7 @@ HANDLE inheritable_file(const std::string &path, bool for_writing) {
 struct WindowQuery {
   DWORD pid;
   const char *cls;
+  bool visible_only;
   HWND found;
 };
 
@@ -28,16 +29,16 @@ BOOL CALLBACK match_window(HWND hwnd, LPARAM arg) {
   GetWindowThreadProcessId(hwnd, &pid);
   char cls[64] = "";
   GetClassNameA(hwnd, cls, sizeof cls);
-  if (pid == q->pid && strcmp(cls, q->cls) == 0) {
+  if (pid == q->pid && strcmp(cls, q->cls) == 0 && (!q->visible_only || IsWindowVisible(hwnd))) {
     q->found = hwnd;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND wait_process_window(DWORD pid, const char *cls, int limit_ms) {
+HWND wait_process_window(DWORD pid, const char *cls, int limit_ms, bool visible_only = false) {
   for (int waited = 0; waited <= limit_ms; waited += kPollMs) {
-    WindowQuery q = {pid, cls, nullptr};
+    WindowQuery q = {pid, cls, visible_only, nullptr};
     EnumWindows(match_window, (LPARAM)&q);
     if (q.found) return q.found;
     Sleep(kPollMs);
@@ -100,6 +101,8 @@ HWND wait_window(const char *cls, const char *title, int limit_ms) {
 HWND wait_tray_window(DWORD pid, int limit_ms) { return wait_process_window(pid, KV_TRAY_CLASS, limit_ms); }
 
 void post_mouse(HWND tray, UINT mouse_message) { PostMessageA(tray, KV_WM_TRAY_NOTIFY, 0, (LPARAM)mouse_message); }
+
+HWND wait_visible_menu(DWORD pid, int limit_ms) { return wait_process_window(pid, "#32768", limit_ms, true); }
 
 bool choose_exit(HWND tray, int limit_ms) {
   DWORD pid = 0;
