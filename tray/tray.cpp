@@ -34,6 +34,9 @@
 #define KV_CMDLINE_SIZE 256
 // How long clean-up waits for the waiter once the server has been told to end.
 #define KV_STOP_LIMIT_MS 10000
+// The same at the end of the Windows session, which gives a program 5 s to
+// answer WM_ENDSESSION before it may end it; the icon's removal comes after.
+#define KV_SESSION_STOP_LIMIT_MS 3000
 // The tray's exit code when the user chose "Exit" and the server runs on.
 #define KV_EXIT_NOT_STOPPED 1
 
@@ -168,6 +171,18 @@ static void show_menu(HWND hwnd) {
   }
 }
 
+static int stop_server(DWORD limit_ms);
+static void remove_icon(void);
+
+// Windows may end the tray as soon as WM_ENDSESSION has been answered: the
+// tray ends there as "Exit" ends it, the server first.
+static void end_session(void) {
+  is_exit = 1;
+  if (kv_thd_hnd) stop_server(KV_SESSION_STOP_LIMIT_MS);
+  remove_icon();
+  end_loop();
+}
+
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // After the shell restarts its taskbar the old icon is gone: without it the
   // user could neither open the console nor end the tray.
@@ -207,6 +222,9 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     case WM_OPEN_CONSOLE:
       open_console();
+      break;
+    case WM_ENDSESSION:
+      if (wParam) end_session();
       break;
     default:
       break;
@@ -250,6 +268,11 @@ static void fill_icon_record(HINSTANCE hInstance) {
   strcpy(g_icon.szTip, "Kovarel Media Server");
 }
 
+static void remove_icon(void) {
+  if (g_icon.cbSize) Shell_NotifyIconA(NIM_DELETE, &g_icon);
+  memset(&g_icon, 0, sizeof g_icon);
+}
+
 static int run_message_loop(void) {
   MSG msg;
   while (!loop_ending && GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -267,9 +290,9 @@ static int run_message_loop(void) {
 // tray hanging with it, and what it still uses (its record, its event, the
 // window handle) stays for the process's end to release. 0, or -1 with the
 // message slot set.
-static int stop_server(void) {
+static int stop_server(DWORD limit_ms) {
   killProcessByName(KV_SERVER_EXE);
-  if (WaitForSingleObject(waiter_done, KV_STOP_LIMIT_MS) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(waiter_done, limit_ms) != WAIT_OBJECT_0) {
     fflog_line("kovarel.exe could not be stopped");
     ff_set_msg(TRAY_TAG, __LINE__, "kovarel.exe could not be stopped.");
     return -1;
@@ -307,14 +330,13 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     }
   }
 
-  if (g_icon.cbSize) Shell_NotifyIconA(NIM_DELETE, &g_icon);
-  memset(&g_icon, 0, sizeof g_icon);
+  remove_icon();
   // A tray started while the prompt or Notepad is on screen must find neither
   // the window nor the class nor the mutex, and a message sent to the window
   // cannot end the prompt.
   window_ending = 1;
   if (g_hwnd) DestroyWindow(g_hwnd);
-  if (kv_thd_hnd) server_left_running = stop_server() != 0;
+  if (kv_thd_hnd) server_left_running = stop_server(KV_STOP_LIMIT_MS) != 0;
   UnregisterClassA(KV_CLASS_NAME, hInstance);
   if (single_instance) CloseHandle(single_instance);
 

@@ -362,6 +362,37 @@ TEST_F(TrayScenario, ExitStandsWhateverClicksFollow) {
   printf("clicks queued while the menu was up: %d of %d; second menus: %d\n", hits, kRounds, second_menus);
 }
 
+// At the end of the Windows session the tray ends as "Exit" ends it before it
+// answers WM_ENDSESSION: the system may end it at once after that (Wine's
+// session end does) and gives it 5 s. Left running, it ends by itself.
+TEST_F(TrayScenario, SessionEndStopsTheServerBeforeTheAnswer) {
+  for (bool ended_by_system : {true, false}) {
+    SCOPED_TRACE(ended_by_system ? "ended by the system" : "left running");
+    start();
+    ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs)) << stub_log();
+    HANDLE server = open_server(dir + "stub_log.txt");
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, (DWORD_PTR)TRUE);
+    EXPECT_TRUE(is_running(server)) << "only asked, the session may go on";
+    DWORD started = GetTickCount();
+    EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, &answer)) << "no answer in 5 s";
+    printf("WM_ENDSESSION answered in %lu ms\n", GetTickCount() - started);
+    EXPECT_EQ(wait_message_box(tray.pi.dwProcessId, 0), nullptr);
+    if (ended_by_system) TerminateProcess(tray.pi.hProcess, 0);
+    DWORD server_code = 0;
+    EXPECT_TRUE(wait_exit(server, 0, &server_code)) << "the server outlives the tray";
+    EXPECT_EQ(server_code, 9u);
+    CloseHandle(server);
+    EXPECT_TRUE(logged("kovarel.exe done, exit by tray 9")) << log();
+    EXPECT_EQ(wait_tray_exit_quietly(), 0u);
+    CloseHandle(tray.pi.hThread);
+    CloseHandle(tray.pi.hProcess);
+    tray = {};
+    ASSERT_TRUE(DeleteFileA((dir + "stub_log.txt").c_str()));
+  }
+}
+
 TEST_F(TrayScenario, SecondCopyExitsAndLeavesTheFirstAlone) {
   start();
   ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs));
