@@ -1,7 +1,7 @@
 // Drives kovarel_tray.exe from another process, as the shell and a user would:
 // starts it with standard handles on files, finds its hidden window, posts the
 // icon's mouse messages, picks "Exit" from its menu, and reads and answers its
-// message box. Every wait is bounded.
+// message box. Every wait is bounded. Paths are UTF-8.
 #ifndef TRAY_DRIVER_H
 #define TRAY_DRIVER_H
 

@@ -83,10 +83,11 @@ class TrayScenario : public testing::Test {
     ResetEvent(quit_stubs);
     ResetEvent(close_notepad);
     std::string bin = program_dir();
-    dir = bin + "..\\tray-scenarios\\" + testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    std::string base = bin + "..\\tray-scenarios\\" + testing::UnitTest::GetInstance()->current_test_info()->name();
     std::error_code ec;
-    fs::remove_all(dir, ec);
-    ASSERT_TRUE(fs::create_directories(dir)) << dir;
+    fs::remove_all(fs::u8path(base), ec);
+    dir = base + "\\" + folder + (folder.empty() ? "" : "\\");
+    ASSERT_TRUE(fs::create_directories(at(""))) << dir;
     copy(bin + "kovarel_tray.exe", "kovarel_tray.exe");
     copy(bin + "support\\kovarel.exe", "kovarel.exe");
     copy(bin + "support\\notepad.exe", "notepad.exe");
@@ -124,11 +125,13 @@ class TrayScenario : public testing::Test {
 
   void copy(const std::string &from, const char *to) {
     std::error_code ec;
-    fs::copy_file(from, dir + to, fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(fs::u8path(from), at(to), fs::copy_options::overwrite_existing, ec);
     ASSERT_FALSE(ec) << from << ": " << ec.message();
   }
 
-  void set_mode(const std::string &mode) { std::ofstream(dir + "stub_mode.txt") << mode << "\n"; }
+  void set_mode(const std::string &mode) { std::ofstream(at("stub_mode.txt")) << mode << "\n"; }
+  // A file or folder of the program directory.
+  fs::path at(const std::string &name) const { return fs::u8path(dir + name); }
 
   void start(const std::string &args = "") {
     ASSERT_TRUE(start_tray(dir, args, "tray stdin line\n", &tray)) << GetLastError();
@@ -234,8 +237,8 @@ class TrayScenario : public testing::Test {
     return false;
   }
   void write_cfg(const std::string &text) {
-    fs::create_directories(dir + "cfg.win32");
-    std::ofstream(dir + "cfg.win32\\kovarel.cfg", std::ios::binary) << text;
+    fs::create_directories(at("cfg.win32"));
+    std::ofstream(at("cfg.win32\\kovarel.cfg"), std::ios::binary) << text;
   }
 
   void expect_no_leftovers() {
@@ -253,7 +256,8 @@ class TrayScenario : public testing::Test {
     }
   }
 
-  std::string dir;
+  std::string folder;  // of the program directory inside the scenario's, if any
+  std::string dir;     // UTF-8, ending in '\'
   TrayRun tray = {};
   HWND window = nullptr;
   std::vector<PROCESS_INFORMATION> others;
@@ -634,10 +638,23 @@ TEST_F(TrayScenario, ConsoleOpensAfterASecondWithOneArgumentOnly) {
   }
 }
 
+// The program directory, named as a user's may be: plain, or in scripts that
+// no single-byte code page holds (under Wine's code page 1252 here).
+class ProgramFolders : public TrayScenario, public testing::WithParamInterface<const char *> {
+ protected:
+  ProgramFolders() { folder = GetParam(); }
+};
+
 // A double click opens the console at the port configured at that moment: the
 // configuration is read afresh each time. Without a configuration the console
-// opens at 5566 and the directory "cfg" appears beside the tray.
-TEST_F(TrayScenario, DoubleClickOpensTheConfiguredConsoleEachTime) {
+// opens at 5566 and the directory "cfg" appears beside the tray. The server
+// runs in the tray's folder, whatever its name.
+TEST_P(ProgramFolders, DoubleClickOpensTheConfiguredConsoleEachTime) {
+  if (!folder.empty()) {
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fs::u8path(folder).c_str(), -1, nullptr, 0, nullptr, &lost);
+    ASSERT_TRUE(lost) << "code page " << GetACP() << " holds the name: the scenario would prove nothing";
+  }
   write_cfg(R"({"name": "demo", "port": 8080})");
   start();
   post_mouse(window, WM_LBUTTONDBLCLK);
@@ -645,17 +662,28 @@ TEST_F(TrayScenario, DoubleClickOpensTheConfiguredConsoleEachTime) {
   write_cfg(R"({"port": 80})");
   post_mouse(window, WM_LBUTTONDBLCLK);
   ASSERT_TRUE(wait_urls(2, kStartMs)) << log();
-  ASSERT_TRUE(DeleteFileA((dir + "cfg.win32\\kovarel.cfg").c_str()));
+  ASSERT_TRUE(fs::remove(at("cfg.win32\\kovarel.cfg")));
   post_mouse(window, WM_LBUTTONDBLCLK);
   ASSERT_TRUE(wait_urls(3, kStartMs)) << log();
   EXPECT_EQ(opened_urls(), (std::vector<std::string>{"http://127.0.0.1:8080/wscli/general/",
                                                      "http://127.0.0.1/wscli/general/",
                                                      "http://127.0.0.1:5566/wscli/general/"}));
-  EXPECT_TRUE(fs::is_directory(dir + "cfg"));
+  EXPECT_TRUE(fs::is_directory(at("cfg")));
   EXPECT_TRUE(logged("can't find cfg.win32/kovarel.cfg")) << log();
+  std::smatch cwd;
+  std::string seen = stub_log();
+  ASSERT_TRUE(std::regex_search(seen, cwd, std::regex("cwd \\[(.*)\\]"))) << seen;
+  EXPECT_TRUE(fs::equivalent(fs::u8path(cwd[1].str()), fs::u8path(dir.substr(0, dir.size() - 1)))) << seen;
+  EXPECT_EQ(log().find("failed"), std::string::npos) << log();
   ASSERT_TRUE(choose_exit(window, kStartMs));
   EXPECT_EQ(wait_tray_exit(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, ProgramFolders,
+                         testing::Values("", "\xD0\xBA\xD0\xB8\xD1\x80_\xE4\xB8\xAD\xE6\x96\x87"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                           return *info.param ? "OutsideTheCodePage" : "Plain";
+                         });
 
 // A WM_CLOSE from outside destroys the window; the tray then stops the server,
 // which counts as a crash.
