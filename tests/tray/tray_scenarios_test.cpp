@@ -293,6 +293,15 @@ TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
   GetWindowTextA(window, title, sizeof title);
   EXPECT_STREQ(title, "KovarelSystemTray");
   EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & ~(LONG_PTR)WS_EX_WINDOWEDGE, 0) << "a plain window";
+  // The client area answers as a caption would (the window could be dragged
+  // by it); the frame keeps its own answers.
+  RECT frame;
+  GetWindowRect(window, &frame);
+  POINT inside = {0, 0};
+  ClientToScreen(window, &inside);
+  EXPECT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(inside.x + 1, inside.y + 1)), HTCAPTION);
+  EXPECT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(frame.right + 5, frame.bottom + 5)), HTNOWHERE);
 
   ASSERT_TRUE(choose_exit(window, kStartMs));
   EXPECT_EQ(wait_tray_exit_quietly(), 0u);
@@ -504,6 +513,7 @@ TEST_F(TrayScenario, PromptNamesTheServersEndAfterTheConsoleOpened) {
   EXPECT_EQ(wait_tray_exit(), 0u);
   EXPECT_TRUE(wait_urls(1, kStartMs));
   EXPECT_EQ(opened_urls(), std::vector<std::string>{"http://127.0.0.1:5566/wscli/general/"});
+  EXPECT_TRUE(logged("can't find 2 cfg.win32/kovarel.cfg")) << log();
 }
 
 // Nothing but the user's OK opens the log: not a WM_CLOSE sent to the tray's
