@@ -483,6 +483,24 @@ TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
     EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
     EXPECT_EQ(prefixes, 1);
   }
+  // The directory to make current, and the program's own one: its UTF-16
+  // name, then its conversion to UTF-8. A directory is not made without.
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_set_current_dir(root.c_str()), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+  EXPECT_EQ(prefixes, 1);
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_set_current_dir(nullptr), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc 8190");
+  EXPECT_EQ(prefixes, 2);
+  ff_calloc_fail_after(1);
+  EXPECT_EQ(ff_set_current_dir(nullptr), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+  EXPECT_EQ(prefixes, 2);
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), saved_cwd)) << "left where it was";
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_dir_mkdir((root + "d").c_str()), 0);
+  EXPECT_FALSE(fs::exists(u8(root + "d")));
 #endif
   ff_calloc_fail_after(-1);
   EXPECT_EQ(list(root + "*"), (std::multiset<std::string>{"f.txt"}));
