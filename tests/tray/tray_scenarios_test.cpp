@@ -52,27 +52,33 @@ HANDLE open_server(const std::string &stub_log) {
 
 ULONGLONG filetime(const FILETIME &t) { return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
+// Writes a value under HKEY_CURRENT_USER.
+void set_user_value(const char *key_name, const char *value_name, DWORD type, const void *data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, value_name, 0, type, (const BYTE *)data, size);
+  RegCloseKey(key);
+}
+
 // Wine hands every URL the shell opens to the registered browser: the recorder.
 void register_browser_recorder() {
   const char *recorder = getenv("KV_BROWSER_RECORDER");
   ASSERT_NE(recorder, nullptr) << "set by the test's environment";
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "Browsers", 0, REG_SZ, (const BYTE *)recorder, (DWORD)strlen(recorder) + 1);
-  RegCloseKey(key);
+  set_user_value("Software\\Wine\\WineBrowser", "Browsers", REG_SZ, recorder, (DWORD)strlen(recorder) + 1);
 }
 
 // Without this Wine runs its own Notepad over the recorder beside the tray,
 // and a Notepad opened by mistake would go unseen.
 void register_notepad_recorder() {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "notepad.exe", 0, REG_SZ, (const BYTE *)"native", 7);
-  RegCloseKey(key);
+  set_user_value("Software\\Wine\\DllOverrides", "notepad.exe", REG_SZ, "native", 7);
+}
+
+// A tray that crashes ends (its scenario fails) instead of waiting in Wine's
+// crash dialog, which nobody sees here.
+void hide_crash_dialog() {
+  DWORD off = 0;
+  set_user_value("Software\\Wine\\WineDbg", "ShowCrashDialog", REG_DWORD, &off, sizeof off);
 }
 
 class TrayScenario : public testing::Test {
@@ -97,6 +103,7 @@ class TrayScenario : public testing::Test {
     }
     register_browser_recorder();
     register_notepad_recorder();
+    hide_crash_dialog();
   }
 
   void TearDown() override {
