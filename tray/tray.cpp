@@ -34,6 +34,9 @@
 #define KV_CMDLINE_SIZE 256
 // How long clean-up waits for the waiter once the server has been told to end.
 #define KV_STOP_LIMIT_MS 10000
+// The same at the end of the Windows session, which gives a program 5 s to
+// answer WM_ENDSESSION before it may end it; the icon's removal comes after.
+#define KV_SESSION_STOP_LIMIT_MS 3000
 // The tray's exit code when the user chose "Exit" and the server runs on.
 #define KV_EXIT_NOT_STOPPED 1
 
@@ -65,6 +68,7 @@ static NOTIFYICONDATAA g_icon;   // kept for removal and for adding again
 static UINT taskbar_created;     // the shell's broadcast after it restarts
 static HANDLE waiter_done;       // set by the waiter as its last act
 static int window_ending;        // clean-up destroys the window: no quit message
+static int loop_ending;          // a quit message was posted: the loop ends
 static int server_left_running;  // clean-up gave up on the server
 static HANDLE single_instance;
 
@@ -138,6 +142,14 @@ int kv_thd_wait_cb(void *) {
   return (int)code;
 }
 
+// Ends the message loop. The quit message alone is not enough: a message
+// queued ahead of it may open a modal loop (a second pop-up menu after
+// "Exit"), whose loop takes the quit message and drops it.
+static void end_loop(void) {
+  loop_ending = 1;
+  PostQuitMessage(0);
+}
+
 // Opens the server's web console in the default browser, at the port the
 // server's configuration names now (read afresh every time).
 static void open_console(void) {
@@ -155,8 +167,20 @@ static void show_menu(HWND hwnd) {
   if (command == ID_TRAY_EXIT) {
     fflog_line("exit clicked");
     is_exit = 1;
-    PostQuitMessage(0);
+    end_loop();
   }
+}
+
+static int stop_server(DWORD limit_ms);
+static void remove_icon(void);
+
+// Windows may end the tray as soon as WM_ENDSESSION has been answered: the
+// tray ends there as "Exit" ends it, the server first.
+static void end_session(void) {
+  is_exit = 1;
+  if (kv_thd_hnd) stop_server(KV_SESSION_STOP_LIMIT_MS);
+  remove_icon();
+  end_loop();
 }
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -171,7 +195,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_DESTROY:
       if (window_ending) break;
       fflog_line("DESTROY!!");
-      PostQuitMessage(0);
+      end_loop();
       break;
     case WM_CLOSE:
       fflog_line("Got an actual WM_CLOSE Message!  Woo hoo!");
@@ -194,10 +218,13 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     case WM_SERVER_EXIT:
       fflog_line("OOPS kovarel has been exit");
-      PostQuitMessage(0);
+      end_loop();
       break;
     case WM_OPEN_CONSOLE:
       open_console();
+      break;
+    case WM_ENDSESSION:
+      if (wParam) end_session();
       break;
     default:
       break;
@@ -241,12 +268,20 @@ static void fill_icon_record(HINSTANCE hInstance) {
   strcpy(g_icon.szTip, "Kovarel Media Server");
 }
 
+static void remove_icon(void) {
+  if (g_icon.cbSize) Shell_NotifyIconA(NIM_DELETE, &g_icon);
+  memset(&g_icon, 0, sizeof g_icon);
+}
+
 static int run_message_loop(void) {
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  while (!loop_ending && GetMessageA(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  // Ended on the flag, the loop leaves its quit message queued, where it
+  // would end the prompt at once.
+  PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
   return 0;
 }
 
@@ -255,9 +290,9 @@ static int run_message_loop(void) {
 // tray hanging with it, and what it still uses (its record, its event, the
 // window handle) stays for the process's end to release. 0, or -1 with the
 // message slot set.
-static int stop_server(void) {
+static int stop_server(DWORD limit_ms) {
   killProcessByName(KV_SERVER_EXE);
-  if (WaitForSingleObject(waiter_done, KV_STOP_LIMIT_MS) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(waiter_done, limit_ms) != WAIT_OBJECT_0) {
     fflog_line("kovarel.exe could not be stopped");
     ff_set_msg(TRAY_TAG, __LINE__, "kovarel.exe could not be stopped.");
     return -1;
@@ -295,14 +330,13 @@ int WinMain2(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     }
   }
 
-  if (g_icon.cbSize) Shell_NotifyIconA(NIM_DELETE, &g_icon);
-  memset(&g_icon, 0, sizeof g_icon);
+  remove_icon();
   // A tray started while the prompt or Notepad is on screen must find neither
   // the window nor the class nor the mutex, and a message sent to the window
   // cannot end the prompt.
   window_ending = 1;
   if (g_hwnd) DestroyWindow(g_hwnd);
-  if (kv_thd_hnd) server_left_running = stop_server() != 0;
+  if (kv_thd_hnd) server_left_running = stop_server(KV_STOP_LIMIT_MS) != 0;
   UnregisterClassA(KV_CLASS_NAME, hInstance);
   if (single_instance) CloseHandle(single_instance);
 

@@ -2,11 +2,10 @@
 // path, making and removing a directory, opening a file by a UTF-8 name, its
 // size and position, the program's own directory and the current directory.
 //
-// Patterns and file names are UTF-8. A pattern is a path whose last component
-// may hold the wildcards '*' and '?'; a plain path matches that entry itself.
-// The paths of ff_dir_mkdir, ff_dir_rmdir and ff_set_current_dir, and the one
-// ff_get_current_path returns, are in the system's narrow code page (UTF-8 on
-// POSIX).
+// Every path, given or returned, is UTF-8, whatever the system's narrow code
+// page: a program folder named in another script works too. A pattern is a
+// path whose last component may hold the wildcards '*' and '?'; a plain path
+// matches that entry itself.
 #ifndef FF_DIR_H
 #define FF_DIR_H
 

@@ -1,5 +1,6 @@
-// Directories and files on Win32: wide-character search and stream opening
-// with UTF-8 names converted both ways, narrow-code-page directory calls.
+// Directories and files on Win32: every path goes to the wide-character calls,
+// converted from UTF-8, and comes back converted to UTF-8, so that names
+// outside the system's narrow code page work too.
 #include <windows.h>
 
 #include <direct.h>
@@ -97,24 +98,66 @@ int ff_sys_file_seek(FILE *fp, int64_t seek, int origin) { return fseeko64(fp, s
 
 int64_t ff_sys_file_tell(FILE *fp) { return ftello64(fp); }
 
-void ff_sys_mkdir(const char *path) { _mkdir(path); }
+// Making and removing report nothing: without memory for the copy nothing is
+// done.
+void ff_sys_mkdir(const char *path) {
+  wchar_t *wide = to_wide(path);
+  if (wide) _wmkdir(wide);
+  ff_free(wide);
+}
 
-void ff_sys_rmdir(const char *path) { _rmdir(path); }
+void ff_sys_rmdir(const char *path) {
+  wchar_t *wide = to_wide(path);
+  if (wide) _wrmdir(wide);
+  ff_free(wide);
+}
 
 int ff_sys_module_path(char *path, int size) {
-  DWORD len = GetModuleFileNameA(nullptr, path, (DWORD)size);
+  // No character takes fewer UTF-8 bytes than UTF-16 units: a path that does
+  // not fit in size units would not fit in size bytes either.
+  wchar_t *wide = (wchar_t *)ff_calloc((size_t)size * sizeof(wchar_t));
+  if (!wide) {
+    ff_set_msg(kTag, __LINE__, "failed to calloc %d", size * (int)sizeof(wchar_t));
+    return -1;
+  }
+  DWORD len = GetModuleFileNameW(nullptr, wide, (DWORD)size);
   // A full buffer means a cut path, which would name the wrong directory.
   if (len == 0 || len >= (DWORD)size) {
     DWORD err = len == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
     ff_set_msg(kTag, __LINE__, "failed to GetModuleFileName %d", (int)err);
+    ff_free(wide);
     return -1;
   }
-  return 0;
+  int utf8_len = 0;
+  char *utf8 = ff_utf16_to_utf8_2((const uint16_t *)wide, (int)len, &utf8_len);
+  ff_free(wide);
+  if (!utf8) {
+    ff_chain_msg(kTag, __LINE__);
+    return -1;
+  }
+  int rc = 0;
+  if (utf8_len < size) {
+    memcpy(path, utf8, (size_t)utf8_len + 1);
+  } else {
+    ff_set_msg(kTag, __LINE__, "failed to GetModuleFileName %d", (int)ERROR_INSUFFICIENT_BUFFER);
+    rc = -1;
+  }
+  ff_free(utf8);
+  return rc;
 }
 
 int ff_sys_set_current_dir(const char *path) {
-  if (!SetCurrentDirectoryA(path)) {
-    ff_set_msg(kTag, __LINE__, "failed to SetCurrentDirectoryA: %d", (int)GetLastError());
+  wchar_t *wide = to_wide(path);
+  if (!wide) {
+    ff_chain_msg(kTag, __LINE__);
+    return -1;
+  }
+  BOOL done = SetCurrentDirectoryW(wide);
+  DWORD err = GetLastError();
+  ff_free(wide);
+  // The message keeps the wording it has always had.
+  if (!done) {
+    ff_set_msg(kTag, __LINE__, "failed to SetCurrentDirectoryA: %d", (int)err);
     return -1;
   }
   return 0;

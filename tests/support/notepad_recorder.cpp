@@ -10,15 +10,13 @@
 
 namespace {
 
-void log_line(const std::string &line) { append_line("notepad_log.txt", line); }
+void log_line(const std::string &line) { append_line(L"notepad_log.txt", line); }
 
 }  // namespace
 
 int main() {
-  char cwd[MAX_PATH] = "";
-  GetCurrentDirectoryA(sizeof cwd, cwd);
   log_line(std::string("cmdline [") + GetCommandLineA() + "]");
-  log_line(std::string("cwd [") + cwd + "]");
+  log_line("cwd [" + current_dir_utf8() + "]");
   HANDLE close = CreateEventA(nullptr, TRUE, FALSE, "kv_notepad_close");
   WaitForSingleObject(close, 60000);
   log_line("closed");

@@ -1,9 +1,9 @@
 // A stand-in for the media server kovarel.exe, for the tray's scenarios.
 //
 // It appends what it saw to stub_log.txt beside itself: its start, its command
-// line, how it was asked to show its window, a line read from its standard
-// input and whether it could write to its standard output and error (the
-// scenario gives the tray files it can check). What it then does is read from
+// line, its current directory, how it was asked to show its window, a line
+// read from its standard input and whether it could write to its standard
+// output and error (the scenario gives the tray files it can check). What it then does is read from
 // stub_mode.txt beside it:
 //   exit <code> <delay_ms>   exits with <code> after the delay
 //   forever [<life_ms>]      runs until killed (the default)
@@ -24,7 +24,7 @@ namespace {
 
 const DWORD kMaxLifeMs = 60000;
 
-void log_line(const std::string &line) { append_line("stub_log.txt", line); }
+void log_line(const std::string &line) { append_line(L"stub_log.txt", line); }
 
 std::string read_stdin_line() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
@@ -76,6 +76,7 @@ int main() {
   DWORD pid = GetCurrentProcessId();
   log_line("start " + std::to_string(pid));
   log_line(std::string("cmdline [") + GetCommandLineA() + "]");
+  log_line("cwd [" + current_dir_utf8() + "]");
   STARTUPINFOA si;
   GetStartupInfoA(&si);
   int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : -1;
@@ -86,7 +87,7 @@ int main() {
 
   char mode[64] = "forever";
   int code = 0, delay_ms = 0;
-  FILE *f = fopen(beside_me("stub_mode.txt").c_str(), "r");
+  FILE *f = _wfopen(beside_me(L"stub_mode.txt").c_str(), L"r");
   if (f) {
     if (fscanf(f, "%63s %d %d", mode, &code, &delay_ms) < 1) strcpy(mode, "forever");
     fclose(f);

@@ -3,6 +3,7 @@
 
 #include <tlhelp32.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -10,15 +11,23 @@ namespace {
 
 const int kPollMs = 10;
 
+std::wstring wide(const std::string &utf8) {
+  std::wstring text(utf8.size() + 1, L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &text[0], (int)text.size());
+  text.resize(n > 0 ? (size_t)n : 0);
+  return text;
+}
+
 HANDLE inheritable_file(const std::string &path, bool for_writing) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  return CreateFileA(path.c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+  return CreateFileW(wide(path).c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                      for_writing ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 struct WindowQuery {
   DWORD pid;
   const char *cls;
+  bool visible_only;
   HWND found;
 };
 
@@ -28,16 +37,16 @@ BOOL CALLBACK match_window(HWND hwnd, LPARAM arg) {
   GetWindowThreadProcessId(hwnd, &pid);
   char cls[64] = "";
   GetClassNameA(hwnd, cls, sizeof cls);
-  if (pid == q->pid && strcmp(cls, q->cls) == 0) {
+  if (pid == q->pid && strcmp(cls, q->cls) == 0 && (!q->visible_only || IsWindowVisible(hwnd))) {
     q->found = hwnd;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND wait_process_window(DWORD pid, const char *cls, int limit_ms) {
+HWND wait_process_window(DWORD pid, const char *cls, int limit_ms, bool visible_only = false) {
   for (int waited = 0; waited <= limit_ms; waited += kPollMs) {
-    WindowQuery q = {pid, cls, nullptr};
+    WindowQuery q = {pid, cls, visible_only, nullptr};
     EnumWindows(match_window, (LPARAM)&q);
     if (q.found) return q.found;
     Sleep(kPollMs);
@@ -50,22 +59,22 @@ HWND wait_process_window(DWORD pid, const char *cls, int limit_ms) {
 bool start_tray(const std::string &dir, const std::string &args, const std::string &stdin_text, TrayRun *run,
                 const std::string &name) {
   {
-    std::ofstream(dir + name + "_stdin.txt", std::ios::binary) << stdin_text;
+    std::ofstream(std::filesystem::u8path(dir + name + "_stdin.txt"), std::ios::binary) << stdin_text;
   }
   HANDLE in = inheritable_file(dir + name + "_stdin.txt", false);
   HANDLE out = inheritable_file(dir + name + "_out.txt", true);
   HANDLE err = inheritable_file(dir + name + "_err.txt", true);
-  STARTUPINFOA si;
+  STARTUPINFOW si;
   memset(&si, 0, sizeof si);
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = in;
   si.hStdOutput = out;
   si.hStdError = err;
-  std::string cmdline = "\"" + dir + "kovarel_tray.exe\"" + (args.empty() ? "" : " " + args);
+  std::wstring cmdline = wide("\"" + dir + "kovarel_tray.exe\"" + (args.empty() ? "" : " " + args));
   std::string parent = dir.substr(0, dir.find_last_of('\\', dir.size() - 2) + 1);
   run->dir = dir;
-  bool ok = CreateProcessA(nullptr, &cmdline[0], nullptr, nullptr, TRUE, 0, nullptr, parent.c_str(), &si, &run->pi);
+  bool ok = CreateProcessW(nullptr, &cmdline[0], nullptr, nullptr, TRUE, 0, nullptr, wide(parent).c_str(), &si, &run->pi);
   CloseHandle(in);
   CloseHandle(out);
   CloseHandle(err);
@@ -101,6 +110,8 @@ HWND wait_tray_window(DWORD pid, int limit_ms) { return wait_process_window(pid,
 
 void post_mouse(HWND tray, UINT mouse_message) { PostMessageA(tray, KV_WM_TRAY_NOTIFY, 0, (LPARAM)mouse_message); }
 
+HWND wait_visible_menu(DWORD pid, int limit_ms) { return wait_process_window(pid, "#32768", limit_ms, true); }
+
 bool choose_exit(HWND tray, int limit_ms) {
   DWORD pid = 0;
   GetWindowThreadProcessId(tray, &pid);
@@ -123,7 +134,7 @@ std::string box_text(HWND box) {
 void press(HWND box, int button) { PostMessageA(box, WM_COMMAND, (WPARAM)button, 0); }
 
 std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

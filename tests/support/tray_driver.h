@@ -1,7 +1,7 @@
 // Drives kovarel_tray.exe from another process, as the shell and a user would:
 // starts it with standard handles on files, finds its hidden window, posts the
 // icon's mouse messages, picks "Exit" from its menu, and reads and answers its
-// message box. Every wait is bounded.
+// message box. Every wait is bounded. Paths are UTF-8.
 #ifndef TRAY_DRIVER_H
 #define TRAY_DRIVER_H
 
@@ -37,6 +37,8 @@ HWND wait_tray_window(DWORD pid, int limit_ms);
 // Posts the icon's callback with a mouse message (515 double click, 516 right
 // button down, 514 button up).
 void post_mouse(HWND tray, UINT mouse_message);
+// The process's pop-up menu while it is on screen, or NULL after limit_ms.
+HWND wait_visible_menu(DWORD pid, int limit_ms);
 // Opens the icon's menu and chooses its first item, "Exit"; false when no
 // menu appeared.
 bool choose_exit(HWND tray, int limit_ms);

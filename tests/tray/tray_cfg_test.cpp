@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_buffer_internal.h"
 #include "tray_cfg.h"
 
 namespace fs = std::filesystem;
@@ -123,6 +124,20 @@ TEST_F(ConsoleUrl, MissingFileFallsBackAndMakesCfg) {
   EXPECT_EQ(url(), "http://127.0.0.1:5566/wscli/general/");
   EXPECT_TRUE(fs::is_directory("cfg"));
   EXPECT_FALSE(fs::exists("cfg.win32"));
+}
+
+// Without memory for the buffer the file is not read and nothing is made; the
+// reason is passed on under the tray's tag.
+TEST_F(ConsoleUrl, NoBufferFallsBackAndMakesNothing) {
+  write_cfg(R"({"port": 8080})");
+  ff_set_msg(nullptr, 0, "");
+  ff_buffer_fail_after(0);
+  EXPECT_EQ(cfg_load(KV_CFG_FILE), nullptr);
+  EXPECT_EQ(std::string(ff_get_msg()).rfind("tray(", 0), 0u) << ff_get_msg();
+  ff_buffer_fail_after(0);
+  EXPECT_EQ(url(), "http://127.0.0.1:5566/wscli/general/");
+  EXPECT_FALSE(fs::exists("cfg"));
+  EXPECT_EQ(url(), "http://127.0.0.1:8080/wscli/general/");
 }
 
 TEST_F(ConsoleUrl, EmptyOversizedAndBadFilesFallBack) {

@@ -52,27 +52,33 @@ HANDLE open_server(const std::string &stub_log) {
 
 ULONGLONG filetime(const FILETIME &t) { return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
+// Writes a value under HKEY_CURRENT_USER.
+void set_user_value(const char *key_name, const char *value_name, DWORD type, const void *data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, value_name, 0, type, (const BYTE *)data, size);
+  RegCloseKey(key);
+}
+
 // Wine hands every URL the shell opens to the registered browser: the recorder.
 void register_browser_recorder() {
   const char *recorder = getenv("KV_BROWSER_RECORDER");
   ASSERT_NE(recorder, nullptr) << "set by the test's environment";
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "Browsers", 0, REG_SZ, (const BYTE *)recorder, (DWORD)strlen(recorder) + 1);
-  RegCloseKey(key);
+  set_user_value("Software\\Wine\\WineBrowser", "Browsers", REG_SZ, recorder, (DWORD)strlen(recorder) + 1);
 }
 
 // Without this Wine runs its own Notepad over the recorder beside the tray,
 // and a Notepad opened by mistake would go unseen.
 void register_notepad_recorder() {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "notepad.exe", 0, REG_SZ, (const BYTE *)"native", 7);
-  RegCloseKey(key);
+  set_user_value("Software\\Wine\\DllOverrides", "notepad.exe", REG_SZ, "native", 7);
+}
+
+// A tray that crashes ends (its scenario fails) instead of waiting in Wine's
+// crash dialog, which nobody sees here.
+void hide_crash_dialog() {
+  DWORD off = 0;
+  set_user_value("Software\\Wine\\WineDbg", "ShowCrashDialog", REG_DWORD, &off, sizeof off);
 }
 
 class TrayScenario : public testing::Test {
@@ -83,10 +89,11 @@ class TrayScenario : public testing::Test {
     ResetEvent(quit_stubs);
     ResetEvent(close_notepad);
     std::string bin = program_dir();
-    dir = bin + "..\\tray-scenarios\\" + testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    std::string base = bin + "..\\tray-scenarios\\" + testing::UnitTest::GetInstance()->current_test_info()->name();
     std::error_code ec;
-    fs::remove_all(dir, ec);
-    ASSERT_TRUE(fs::create_directories(dir)) << dir;
+    fs::remove_all(fs::u8path(base), ec);
+    dir = base + "\\" + folder + (folder.empty() ? "" : "\\");
+    ASSERT_TRUE(fs::create_directories(at(""))) << dir;
     copy(bin + "kovarel_tray.exe", "kovarel_tray.exe");
     copy(bin + "support\\kovarel.exe", "kovarel.exe");
     copy(bin + "support\\notepad.exe", "notepad.exe");
@@ -96,6 +103,7 @@ class TrayScenario : public testing::Test {
     }
     register_browser_recorder();
     register_notepad_recorder();
+    hide_crash_dialog();
   }
 
   void TearDown() override {
@@ -124,11 +132,13 @@ class TrayScenario : public testing::Test {
 
   void copy(const std::string &from, const char *to) {
     std::error_code ec;
-    fs::copy_file(from, dir + to, fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(fs::u8path(from), at(to), fs::copy_options::overwrite_existing, ec);
     ASSERT_FALSE(ec) << from << ": " << ec.message();
   }
 
-  void set_mode(const std::string &mode) { std::ofstream(dir + "stub_mode.txt") << mode << "\n"; }
+  void set_mode(const std::string &mode) { std::ofstream(at("stub_mode.txt")) << mode << "\n"; }
+  // A file or folder of the program directory.
+  fs::path at(const std::string &name) const { return fs::u8path(dir + name); }
 
   void start(const std::string &args = "") {
     ASSERT_TRUE(start_tray(dir, args, "tray stdin line\n", &tray)) << GetLastError();
@@ -213,6 +223,7 @@ class TrayScenario : public testing::Test {
     CloseHandle(second.pi.hProcess);
   }
 
+  HWND wait_menu(int limit_ms) { return wait_visible_menu(tray.pi.dwProcessId, limit_ms); }
   std::string log() { return read_file(dir + "tray_out.txt"); }
   // Whether the tray logged a line with this text (after its stamp and label).
   bool logged(const std::string &text) {
@@ -233,8 +244,8 @@ class TrayScenario : public testing::Test {
     return false;
   }
   void write_cfg(const std::string &text) {
-    fs::create_directories(dir + "cfg.win32");
-    std::ofstream(dir + "cfg.win32\\kovarel.cfg", std::ios::binary) << text;
+    fs::create_directories(at("cfg.win32"));
+    std::ofstream(at("cfg.win32\\kovarel.cfg"), std::ios::binary) << text;
   }
 
   void expect_no_leftovers() {
@@ -252,7 +263,8 @@ class TrayScenario : public testing::Test {
     }
   }
 
-  std::string dir;
+  std::string folder;  // of the program directory inside the scenario's, if any
+  std::string dir;     // UTF-8, ending in '\'
   TrayRun tray = {};
   HWND window = nullptr;
   std::vector<PROCESS_INFORMATION> others;
@@ -288,6 +300,15 @@ TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
   GetWindowTextA(window, title, sizeof title);
   EXPECT_STREQ(title, "KovarelSystemTray");
   EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & ~(LONG_PTR)WS_EX_WINDOWEDGE, 0) << "a plain window";
+  // The client area answers as a caption would (the window could be dragged
+  // by it); the frame keeps its own answers.
+  RECT frame;
+  GetWindowRect(window, &frame);
+  POINT inside = {0, 0};
+  ClientToScreen(window, &inside);
+  EXPECT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(inside.x + 1, inside.y + 1)), HTCAPTION);
+  EXPECT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(frame.right + 5, frame.bottom + 5)), HTNOWHERE);
 
   ASSERT_TRUE(choose_exit(window, kStartMs));
   EXPECT_EQ(wait_tray_exit_quietly(), 0u);
@@ -307,6 +328,88 @@ TEST_F(TrayScenario, ServerRunsHiddenAndExitStopsIt) {
   for (const std::string &line : read_lines(dir + "tray_out.txt")) {
     if (line.rfind("stub ", 0) == 0) continue;
     EXPECT_TRUE(std::regex_match(line, std::regex("[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} tray .*"))) << line;
+  }
+}
+
+// "Exit" ends the tray whatever follows it: a right click and a double click
+// queued behind the choice, ahead of the quit message. The click surely came
+// first when the menu was still up after it had been queued (a hit of the
+// race); a second menu, should one open, is dismissed as a user would.
+TEST_F(TrayScenario, ExitStandsWhateverClicksFollow) {
+  const int kRounds = 6;
+  int hits = 0, second_menus = 0;
+  for (int round = 0; round < kRounds; round++) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    start();
+    ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs)) << stub_log();
+    HANDLE server = open_server(dir + "stub_log.txt");
+    post_mouse(window, WM_RBUTTONDOWN);
+    HWND menu = wait_menu(kStartMs);
+    ASSERT_NE(menu, nullptr) << log();
+    // The menu chooses on the character of the Enter key, which a key press
+    // would post behind the clicks.
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_CHAR, '\r', 0);
+    post_mouse(window, WM_RBUTTONDOWN);
+    post_mouse(window, WM_LBUTTONDBLCLK);
+    hits += IsWindowVisible(menu) != 0;
+    bool first_gone = false, second_menu = false;
+    DWORD code = 0xDEADBEEF;
+    for (int waited = 0; waited <= kEndMs && !wait_exit(tray.pi.hProcess, 0, &code); waited += 10) {
+      HWND open = wait_menu(0);
+      if (!open) first_gone = true;
+      if (open && (first_gone || open != menu)) {
+        second_menu = true;
+        Sleep(300);  // no user is quicker
+        PostMessageA(open, WM_KEYDOWN, VK_ESCAPE, 0);
+      }
+      Sleep(10);
+    }
+    second_menus += second_menu;
+    EXPECT_EQ(code, 0u) << log();
+    EXPECT_EQ(wait_message_box(tray.pi.dwProcessId, 0), nullptr);
+    DWORD server_code = 0;
+    EXPECT_TRUE(wait_exit(server, kEndMs, &server_code));
+    EXPECT_EQ(server_code, 9u);
+    CloseHandle(server);
+    if (is_running(tray.pi.hProcess)) TerminateProcess(tray.pi.hProcess, 1);
+    CloseHandle(tray.pi.hThread);
+    CloseHandle(tray.pi.hProcess);
+    tray = {};
+    ASSERT_TRUE(DeleteFileA((dir + "stub_log.txt").c_str()));
+  }
+  RecordProperty("race_hits", hits);
+  printf("clicks queued while the menu was up: %d of %d; second menus: %d\n", hits, kRounds, second_menus);
+}
+
+// At the end of the Windows session the tray ends as "Exit" ends it before it
+// answers WM_ENDSESSION: the system may end it at once after that (Wine's
+// session end does) and gives it 5 s. Left running, it ends by itself.
+TEST_F(TrayScenario, SessionEndStopsTheServerBeforeTheAnswer) {
+  for (bool ended_by_system : {true, false}) {
+    SCOPED_TRACE(ended_by_system ? "ended by the system" : "left running");
+    start();
+    ASSERT_TRUE(wait_for_text(dir + "stub_log.txt", "stderr", kStartMs)) << stub_log();
+    HANDLE server = open_server(dir + "stub_log.txt");
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, (DWORD_PTR)TRUE);
+    EXPECT_TRUE(is_running(server)) << "only asked, the session may go on";
+    DWORD started = GetTickCount();
+    EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, &answer)) << "no answer in 5 s";
+    printf("WM_ENDSESSION answered in %lu ms\n", GetTickCount() - started);
+    EXPECT_EQ(wait_message_box(tray.pi.dwProcessId, 0), nullptr);
+    if (ended_by_system) TerminateProcess(tray.pi.hProcess, 0);
+    DWORD server_code = 0;
+    EXPECT_TRUE(wait_exit(server, 0, &server_code)) << "the server outlives the tray";
+    EXPECT_EQ(server_code, 9u);
+    CloseHandle(server);
+    EXPECT_TRUE(logged("kovarel.exe done, exit by tray 9")) << log();
+    EXPECT_EQ(wait_tray_exit_quietly(), 0u);
+    CloseHandle(tray.pi.hThread);
+    CloseHandle(tray.pi.hProcess);
+    tray = {};
+    ASSERT_TRUE(DeleteFileA((dir + "stub_log.txt").c_str()));
   }
 }
 
@@ -417,6 +520,7 @@ TEST_F(TrayScenario, PromptNamesTheServersEndAfterTheConsoleOpened) {
   EXPECT_EQ(wait_tray_exit(), 0u);
   EXPECT_TRUE(wait_urls(1, kStartMs));
   EXPECT_EQ(opened_urls(), std::vector<std::string>{"http://127.0.0.1:5566/wscli/general/"});
+  EXPECT_TRUE(logged("can't find 2 cfg.win32/kovarel.cfg")) << log();
 }
 
 // Nothing but the user's OK opens the log: not a WM_CLOSE sent to the tray's
@@ -551,10 +655,23 @@ TEST_F(TrayScenario, ConsoleOpensAfterASecondWithOneArgumentOnly) {
   }
 }
 
+// The program directory, named as a user's may be: plain, or in scripts that
+// no single-byte code page holds (under Wine's code page 1252 here).
+class ProgramFolders : public TrayScenario, public testing::WithParamInterface<const char *> {
+ protected:
+  ProgramFolders() { folder = GetParam(); }
+};
+
 // A double click opens the console at the port configured at that moment: the
 // configuration is read afresh each time. Without a configuration the console
-// opens at 5566 and the directory "cfg" appears beside the tray.
-TEST_F(TrayScenario, DoubleClickOpensTheConfiguredConsoleEachTime) {
+// opens at 5566 and the directory "cfg" appears beside the tray. The server
+// runs in the tray's folder, whatever its name.
+TEST_P(ProgramFolders, DoubleClickOpensTheConfiguredConsoleEachTime) {
+  if (!folder.empty()) {
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fs::u8path(folder).c_str(), -1, nullptr, 0, nullptr, &lost);
+    ASSERT_TRUE(lost) << "code page " << GetACP() << " holds the name: the scenario would prove nothing";
+  }
   write_cfg(R"({"name": "demo", "port": 8080})");
   start();
   post_mouse(window, WM_LBUTTONDBLCLK);
@@ -562,17 +679,28 @@ TEST_F(TrayScenario, DoubleClickOpensTheConfiguredConsoleEachTime) {
   write_cfg(R"({"port": 80})");
   post_mouse(window, WM_LBUTTONDBLCLK);
   ASSERT_TRUE(wait_urls(2, kStartMs)) << log();
-  ASSERT_TRUE(DeleteFileA((dir + "cfg.win32\\kovarel.cfg").c_str()));
+  ASSERT_TRUE(fs::remove(at("cfg.win32\\kovarel.cfg")));
   post_mouse(window, WM_LBUTTONDBLCLK);
   ASSERT_TRUE(wait_urls(3, kStartMs)) << log();
   EXPECT_EQ(opened_urls(), (std::vector<std::string>{"http://127.0.0.1:8080/wscli/general/",
                                                      "http://127.0.0.1/wscli/general/",
                                                      "http://127.0.0.1:5566/wscli/general/"}));
-  EXPECT_TRUE(fs::is_directory(dir + "cfg"));
+  EXPECT_TRUE(fs::is_directory(at("cfg")));
   EXPECT_TRUE(logged("can't find cfg.win32/kovarel.cfg")) << log();
+  std::smatch cwd;
+  std::string seen = stub_log();
+  ASSERT_TRUE(std::regex_search(seen, cwd, std::regex("cwd \\[(.*)\\]"))) << seen;
+  EXPECT_TRUE(fs::equivalent(fs::u8path(cwd[1].str()), fs::u8path(dir.substr(0, dir.size() - 1)))) << seen;
+  EXPECT_EQ(log().find("failed"), std::string::npos) << log();
   ASSERT_TRUE(choose_exit(window, kStartMs));
   EXPECT_EQ(wait_tray_exit(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, ProgramFolders,
+                         testing::Values("", "\xD0\xBA\xD0\xB8\xD1\x80_\xE4\xB8\xAD\xE6\x96\x87"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                           return *info.param ? "OutsideTheCodePage" : "Plain";
+                         });
 
 // A WM_CLOSE from outside destroys the window; the tray then stops the server,
 // which counts as a crash.

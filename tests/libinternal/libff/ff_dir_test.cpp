@@ -363,17 +363,24 @@ TEST_F(Dir, CheckDirAndCheckFile) {
   }
 }
 
+// Also for a name that no single-byte code page holds, and the directory made
+// can be made current.
 TEST_F(Dir, MkdirAndRmdirAlwaysReturnZero) {
-  std::string d = root + "made";
-  EXPECT_EQ(ff_dir_mkdir(d.c_str()), 0);
-  EXPECT_TRUE(fs::is_directory(u8(d)));
-  EXPECT_EQ(ff_dir_mkdir(d.c_str()), 0);  // exists already
+  for (const char *name : {"made", "\xD0\xBA\xD0\xB8\xD1\x80_\xE4\xB8\xAD\xE6\x96\x87"}) {
+    std::string d = root + name;
+    EXPECT_EQ(ff_dir_mkdir(d.c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(u8(d))) << name;
+    EXPECT_EQ(ff_dir_mkdir(d.c_str()), 0);  // exists already
+    EXPECT_EQ(ff_set_current_dir(d.c_str()), 0) << ff_get_msg();
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), u8(d))) << fs::current_path().u8string();
+    fs::current_path(saved_cwd);
+    EXPECT_EQ(ff_dir_rmdir(d.c_str()), 0);
+    EXPECT_FALSE(fs::exists(u8(d))) << name;
+    EXPECT_EQ(ff_dir_rmdir(d.c_str()), 0);  // gone already
+  }
   std::string orphan = root + "no-parent" + kSep + "child";
   EXPECT_EQ(ff_dir_mkdir(orphan.c_str()), 0);
   EXPECT_FALSE(fs::exists(u8(orphan)));
-  EXPECT_EQ(ff_dir_rmdir(d.c_str()), 0);
-  EXPECT_FALSE(fs::exists(u8(d)));
-  EXPECT_EQ(ff_dir_rmdir(d.c_str()), 0);  // gone already
 }
 
 // Opening name for reading fails with the platform's error code.
@@ -476,6 +483,24 @@ TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
     EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
     EXPECT_EQ(prefixes, 1);
   }
+  // The directory to make current, and the program's own one: its UTF-16
+  // name, then its conversion to UTF-8. A directory is not made without.
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_set_current_dir(root.c_str()), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+  EXPECT_EQ(prefixes, 1);
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_set_current_dir(nullptr), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc 8190");
+  EXPECT_EQ(prefixes, 2);
+  ff_calloc_fail_after(1);
+  EXPECT_EQ(ff_set_current_dir(nullptr), -1);
+  EXPECT_EQ(message_body(ff_get_msg(), &prefixes).rfind("ff_text(", 0), 0u) << ff_get_msg();
+  EXPECT_EQ(prefixes, 2);
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), saved_cwd)) << "left where it was";
+  ff_calloc_fail_after(0);
+  EXPECT_EQ(ff_dir_mkdir((root + "d").c_str()), 0);
+  EXPECT_FALSE(fs::exists(u8(root + "d")));
 #endif
   ff_calloc_fail_after(-1);
   EXPECT_EQ(list(root + "*"), (std::multiset<std::string>{"f.txt"}));
