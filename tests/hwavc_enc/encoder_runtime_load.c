@@ -9,13 +9,11 @@
 #include <string.h>
 #include <windows.h>
 
-#include "hwavc_enc.h"
+#include "../support/caller_clip.h"
 
-#define WIDTH 320
-#define HEIGHT 240
 #define FRAMES 10
 
-static unsigned char pixels[WIDTH * HEIGHT * 3 / 2];
+static unsigned char pixels[CALLER_PICTURE_SIZE];
 static int log_lines, bad_log_lines;
 
 static int log_line(const char *line) {
@@ -50,14 +48,7 @@ int main(int argc, char **argv) {
 
   hwavc_enc_settings settings;
   memset(&settings, 0, sizeof settings);
-  settings.profile = "high";
-  settings.preset = "veryfast";
-  settings.width = WIDTH;
-  settings.height = HEIGHT;
-  settings.fps_num = 30;
-  settings.fps_den = 1;
-  settings.bitrate = 1000;
-  settings.buf_num = 2;
+  caller_clip_settings(&settings, "high");
   static char msg[HWAVC_ENC_MSG_SIZE];
   hwavc_enc_data *enc = NULL;
   int rc = enc_open(&enc, &settings, log_line);
@@ -69,13 +60,7 @@ int main(int argc, char **argv) {
 
   quarn_frame raw;
   memset(&raw, 0, sizeof raw);
-  raw.format = QUARN_FORMAT_YUV420P;
-  raw.width = WIDTH;
-  raw.height = HEIGHT;
-  raw.plane[0] = pixels;
-  raw.plane[1] = pixels + WIDTH * HEIGHT;
-  raw.plane[2] = raw.plane[1] + (WIDTH / 2) * (HEIGHT / 2);
-  raw.pitch[0] = WIDTH;
+  caller_clip_frame(&raw, pixels);
   int coded = 0, failed = 0;
   quarn_frame *out = NULL;
   for (int i = 0; i < FRAMES || out; i++) {

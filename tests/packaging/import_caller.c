@@ -5,17 +5,15 @@
  * It uses no C library, so that the MSVC-format builds (clang's MSVC target,
  * clang-cl) need no MSVC runtime: the records are static, hence zeroed, and
  * the entry point returns the exit code. */
-#include "hwavc_enc.h"
+#include "../support/caller_clip.h"
 
-#define WIDTH 320
-#define HEIGHT 240
 #define FRAMES 12
 
 enum { CALLER_OK, CALLER_OPEN, CALLER_ENCODE, CALLER_COUNT, CALLER_NOT_H264, CALLER_CLOSE, CALLER_NO_LOG };
 
 static hwavc_enc_settings settings;
 static quarn_frame raw;
-static uint8_t picture[WIDTH * HEIGHT * 3 / 2];
+static uint8_t picture[CALLER_PICTURE_SIZE];
 static int log_lines;
 
 static int count_line(const char *line) {
@@ -34,29 +32,14 @@ int caller_main(void) {
   hwavc_enc_data *enc = 0;
   quarn_frame *out = 0;
   int taken = 0, back = 0, i;
-  settings.profile = "main";
-  settings.preset = "veryfast";
-  settings.width = WIDTH;
-  settings.height = HEIGHT;
-  settings.fps_num = 30;
-  settings.fps_den = 1;
-  settings.bitrate = 1000;
-  settings.buf_num = 2;
+  caller_clip_settings(&settings, "main");
   if (hwavc_enc_open(&enc, &settings, count_line) != 0) return CALLER_OPEN;
 
-  raw.format = QUARN_FORMAT_YUV420P;
-  raw.width = WIDTH;
-  raw.height = HEIGHT;
-  raw.plane[0] = picture;
-  raw.plane[1] = picture + WIDTH * HEIGHT;
-  raw.plane[2] = picture + WIDTH * HEIGHT * 5 / 4;
-  raw.pitch[0] = WIDTH;
-  raw.pitch[1] = raw.pitch[2] = WIDTH / 2;
-  raw.plane_count = 3;
+  caller_clip_frame(&raw, picture);
   for (i = 0; i <= FRAMES; i++) {
     /* A moving gradient, so that no two pictures are alike. */
     int p;
-    for (p = 0; p < WIDTH * HEIGHT; p++) picture[p] = (uint8_t)(p % WIDTH + i * 7);
+    for (p = 0; p < CALLER_WIDTH * CALLER_HEIGHT; p++) picture[p] = (uint8_t)(p % CALLER_WIDTH + i * 7);
     for (; p < (int)sizeof picture; p++) picture[p] = 128;
     raw.pts = raw.dts = i;
     do {
