@@ -304,12 +304,12 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 //                              without a frame: nothing was collected, the next
 //                              call asks again
 //   HWAVC_ENC_ERR_DEVICE_LOST, HWAVC_ENC_ERR_DEVICE_FAILED, HWAVC_ENC_ERR_GPU_HANG
-//                              close. The device failed (seen first by a wait:
-//                              that call returns HWAVC_ENC_ERR_SYNC). Every later
-//                              call with a frame returns the same code at once; calls
-//                              without a frame first hand back the coded frames
-//                              finished before the failure, each once with 0,
-//                              then return the code
+//                              close. The device failed (when a wait saw it
+//                              first, that call returned HWAVC_ENC_ERR_SYNC).
+//                              Every later call with a frame returns the same
+//                              code at once; calls without a frame first hand
+//                              back the coded frames finished before the
+//                              failure, each once with 0, then return the code
 //   HWAVC_ENC_ERR_NO_SURFACE   close. No input surface came free in time: the
 //                              runtime keeps them all
 //   HWAVC_ENC_ERR_NO_SLOT      close. The ring is broken (a fault of the library)
