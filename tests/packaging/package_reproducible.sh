@@ -34,22 +34,8 @@ for first in "$zip" "$symbols"; do
     continue
   fi
   failed=$((failed + 1))
-  echo "FAILED: $(basename "$first") differs:"
-  python3 - "$first" "$second" <<'DIFF'
-import sys, zipfile
-a, b = (zipfile.ZipFile(p) for p in sys.argv[1:3])
-ia, ib = ({i.filename: i for i in z.infolist()} for z in (a, b))
-for name in sorted(set(ia) | set(ib)):
-    x, y = ia.get(name), ib.get(name)
-    if x is None or y is None:
-        print(f"  {name}: only in the {'second' if x is None else 'first'}")
-    elif a.read(name) != b.read(name):
-        print(f"  {name}: contents")
-    elif (x.date_time, x.external_attr) != (y.date_time, y.external_attr):
-        print(f"  {name}: entry {x.date_time} {x.external_attr:o} against {y.date_time} {y.external_attr:o}")
-if [i.filename for i in a.infolist()] != [i.filename for i in b.infolist()]:
-    print("  the entries' order")
-DIFF
+  echo "FAILED: $(basename "$first") differs (entries' sizes, times and CRCs, first build then second):"
+  diff <(unzip -v "$first" | tail -n +2) <(unzip -v "$second" | tail -n +2) | grep '^[<>]'
 done
 echo "$failed failed"
 [ "$failed" -eq 0 ]
