@@ -497,6 +497,10 @@ void hwavc_set_msg(int line, const char *fmt, ...) {
   va_start(ap, fmt);
   vformat_line(g_msg, sizeof g_msg, line, fmt, ap);
   va_end(ap);
+  // Like a log line, the message never ends in a newline (some texts carry
+  // one): callers print it as a line of their own.
+  size_t len = strlen(g_msg);
+  while (len > 0 && g_msg[len - 1] == '\n') g_msg[--len] = '\0';
 }
 
 // ---- parameters -----------------------------------------------------------
@@ -533,9 +537,21 @@ int hwavc_check_settings(const hwavc_enc_settings *s) {
                   rate, kMaxFrameRate);
     return -1;
   }
-  if (s->width < 1 || s->height < 1 || padded16(s->width) > kMaxPaddedSide || padded16(s->height) > kMaxPaddedSide ||
-      (int64_t)padded16(s->width) * padded16(s->height) * 3 / 2 > INT32_MAX) {
-    hwavc_set_msg(__LINE__, "picture size %dx%d out of range", s->width, s->height);
+  // Each side is checked before it is padded: near INT32_MAX the padding overflows.
+  const char *side = nullptr;
+  if (s->width < 1 || s->width > kMaxPaddedSide) {
+    side = "width";
+  } else if (s->height < 1 || s->height > kMaxPaddedSide) {
+    side = "height";
+  }
+  if (side) {
+    hwavc_set_msg(__LINE__, "picture size %dx%d: %s outside 1..%d", s->width, s->height, side, kMaxPaddedSide);
+    return -1;
+  }
+  int64_t padded_bytes = (int64_t)padded16(s->width) * padded16(s->height) * 3 / 2;
+  if (padded_bytes > INT32_MAX) {
+    hwavc_set_msg(__LINE__, "picture size %dx%d: padded to %dx%d it takes %lld bytes in 4:2:0, over %d", s->width,
+                  s->height, padded16(s->width), padded16(s->height), (long long)padded_bytes, INT32_MAX);
     return -1;
   }
   if (s->bitrate < kMinBitrate || s->bitrate > kMaxBitrate) {
@@ -609,16 +625,23 @@ int hwavc_frame_type(mfxU16 bits) {
 
 namespace {
 
-// Luma row by row until the source reaches its plane 1.
+// Luma row by row until the source reaches its plane 1. H.264 crops 4:2:0
+// pictures in steps of two, so with an odd width or height the coded
+// picture shows one column or row of the surface's padding too: it repeats
+// the last column or row of the picture.
 void copy_luma(quarn_frame *dst, const quarn_frame *src) {
   const uint8_t *from = src->plane[0];
   uint8_t *to = dst->plane[0];
   size_t row = (size_t)src->pitch[0];
-  while (from < src->plane[1]) {
+  int width = src->width;
+  int rows = 0;
+  for (; from < src->plane[1]; rows++) {
     memcpy(to, from, row);
+    if (width & 1) to[width] = to[width - 1];
     from += row;
     to += dst->pitch[0];
   }
+  if (rows & 1) memcpy(to, to - dst->pitch[0], (size_t)(width + (width & 1)));
 }
 
 // The caller's chroma planes hold width / 2 by height / 2 samples, rounded

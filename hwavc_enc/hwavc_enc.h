@@ -3,8 +3,9 @@
 // The media server loads this library by name and calls the six exports
 // below. Raw frames (planar YUV 4:2:0) go in, coded H.264 frames come back in
 // decode order (with B pictures 0, 2, 1, 4, 3, ... by input) once the ring of
-// frames in flight is full; calls without a frame drain the encoder. Every export returns 0 or a negative code; after a
-// failure hwavc_enc_get_msg tells why.
+// frames in flight is full; calls without a frame drain the encoder. Every
+// export but hwavc_enc_get_msg (which returns the message's length) returns 0
+// or a negative code; after a failure hwavc_enc_get_msg tells why.
 //
 // Calling order: hwavc_enc_open; hwavc_enc_encode with a frame, once per raw
 // frame; hwavc_enc_encode without a frame until *out comes back null (the
@@ -159,7 +160,15 @@ typedef struct hwavc_enc_settings {
 // down, in rows width / 2 bytes apart (pitch[1] and pitch[2] are not read);
 // plane[2] may be anywhere. Odd widths and heights are taken: the last
 // picture column or row, which has no chroma of its own then, gets the chroma
-// of the one before it.
+// of the one before it. H.264 crops 4:2:0 pictures in steps of two, so an odd
+// side comes out one larger, its last column or row repeated: a 33x17
+// picture decodes as 34x18.
+//
+// Timestamps count frames: pts n is the n-th frame period of the rounded
+// frame rate (any start, negative too). The encoder's 90 kHz clock gets
+// pts * (90000 / round(fps_num / fps_den)); coded frames carry pts and dts in
+// the caller's count again. With another unit pts comes back as given, but
+// dts, which the encoder derives from its clock, does not fit it.
 //
 // A coded frame (handed back in *out) is filled by the library in the fields
 // marked "coded:"; the others are 0.
@@ -168,15 +177,15 @@ typedef struct HWAVC_ALIGN16 quarn_frame {
   int32_t format;      // raw: QUARN_FORMAT_YUV420P; coded: QUARN_FORMAT_H264
   int32_t frame_type;  // coded: QUARN_FRAME_*
   int32_t reserved_12;
-  int64_t dts;  // coded: decoding time, in the caller's timestamp unit
-  int64_t pts;  // raw: presentation time, in the caller's unit; coded: that frame's
+  int64_t dts;  // coded: decoding time, in frames like pts
+  int64_t pts;  // raw: presentation time, in frames; coded: the pts of its raw frame
   uint8_t reserved_32[16];
   int32_t width;   // raw: must be the settings' width; coded: the settings' width
   int32_t height;  // raw: must be the settings' height; coded: the settings' height
   double fps;      // coded: fps_num / fps_den
   int32_t fps_num;  // coded: the settings'
   int32_t fps_den;
-  int32_t pixel_format;  // 12 for frames made by the library's raw-frame allocator
+  int32_t pixel_format;  // not read; coded: 0
   uint8_t reserved_76[36];
   int32_t own_data;  // coded: 0 (the library frees it, at the next encode or close call)
   int32_t reserved_116;
@@ -199,7 +208,13 @@ typedef struct hwavc_enc_data hwavc_enc_data;
 // "hwavc_enc(123): Intel Media SDK 1.35": NUL-terminated, without a newline
 // at its end (a caller that prints lines adds one), shorter than
 // HWAVC_ENC_MSG_SIZE, valid only during the call. The result is ignored. May
-// be null: the library then logs nothing.
+// be null: the lines then go nowhere. Whatever the callback, the library
+// prints a line to standard output (inside the media server: the tray's log)
+// when the driver runs part of the encoder in software at open,
+// "Encoder will work with partial HW acceleration", when an encode call's
+// wait fails (HWAVC_ENC_ERR_SYNC), "failed to MFXVideoCORE_SyncOperation,
+// ..." as in its message, and for a picture type the runtime does not name,
+// "UNKNOW frame type:N".
 typedef int (*hwavc_enc_log_func)(const char *line);
 
 // Opens a hardware encoder. 0 with the handle in *out; -1 with the reason in
@@ -272,7 +287,8 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 //                              in flight and the next call tries again; with an
 //                              error it is dropped and later calls go on with
 //                              the others; with a device code the device
-//                              failed (below)
+//                              failed: this call returns HWAVC_ENC_ERR_SYNC,
+//                              the later ones the device code (below)
 //   HWAVC_ENC_ERR_DATA_LENGTH  retry. The oldest coded frame filled its whole
 //                              buffer; it is dropped
 //   HWAVC_ENC_ERR_BUSY         retry. The device answered busy 2000 times in a
@@ -288,11 +304,12 @@ HWAVC_ENC_API int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings 
 //                              without a frame: nothing was collected, the next
 //                              call asks again
 //   HWAVC_ENC_ERR_DEVICE_LOST, HWAVC_ENC_ERR_DEVICE_FAILED, HWAVC_ENC_ERR_GPU_HANG
-//                              close. The device failed. Every later call with a
-//                              frame returns the same code at once; calls
-//                              without a frame first hand back the coded frames
-//                              finished before the failure, each once with 0,
-//                              then return the code
+//                              close. The device failed (when a wait saw it
+//                              first, that call returned HWAVC_ENC_ERR_SYNC).
+//                              Every later call with a frame returns the same
+//                              code at once; calls without a frame first hand
+//                              back the coded frames finished before the
+//                              failure, each once with 0, then return the code
 //   HWAVC_ENC_ERR_NO_SURFACE   close. No input surface came free in time: the
 //                              runtime keeps them all
 //   HWAVC_ENC_ERR_NO_SLOT      close. The ring is broken (a fault of the library)
@@ -318,7 +335,8 @@ HWAVC_ENC_API int hwavc_enc_done(void *ignored);
 
 // Copies the last failure message into `buf` (HWAVC_ENC_MSG_SIZE bytes) and
 // returns its length: an empty text and 0 before any failure, -1 for a null
-// buffer. Success never clears the message.
+// buffer. Success never clears the message. Like the log lines, a message
+// never ends in a newline: a caller that prints it adds one.
 HWAVC_ENC_API int hwavc_enc_get_msg(char *buf);
 
 // Pointer types of the six exports, for a caller that loads the library at

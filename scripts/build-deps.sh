@@ -63,8 +63,10 @@ if ! stamp_ok uchardet-$UCHARDET_VERSION; then
 fi
 
 # GNU libiconv is LGPL: it ships as a replaceable DLL (its licence texts:
-# packaging/licences.py).
-if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
+# packaging/licences.py). Built reproducibly, as our own binaries: no time
+# stamp in the image, no build path in it.
+ICONV_FLAVOUR=reproducible-base
+if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION-$ICONV_FLAVOUR; then
   echo "build-deps: GNU libiconv (npm iconv@$ICONV_NPM_VERSION)"
   work="$src/iconv-npm-$ICONV_NPM_VERSION"
   rm -rf "$work" && mkdir -p "$work"
@@ -74,13 +76,15 @@ if ! stamp_ok libiconv-npm-$ICONV_NPM_VERSION; then
   mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include"
   # WORDS_LITTLEENDIAN: without it "WCHAR_T" and the unmarked UCS/UTF forms
   # come out big-endian.
-  $cc -O2 -w -shared -static-libgcc -o "$prefix/bin/libiconv-2.dll" \
-    -Wl,--out-implib,"$prefix/lib/libiconv.dll.a" \
+  # Linked in its folder by its bare name: the linker derives the DLL's
+  # image base from the output name it is given.
+  (cd "$prefix/bin" && $cc -O2 -w -shared -static-libgcc -o libiconv-2.dll -ffile-prefix-map="$work"=libiconv \
+    -Wl,--no-insert-timestamp -Wl,--out-implib,"$prefix/lib/libiconv.dll.a" \
     -DICONV_CONST=const -DENABLE_EXTRA=1 -DWORDS_LITTLEENDIAN=1 -DBUILDING_LIBICONV -DBUILDING_DLL \
     -I"$pkgdir/support" -I"$lib" -I"$pkgdir/deps/libiconv/include" \
-    "$lib/iconv.c" "$pkgdir/support/localcharset.c"
+    "$lib/iconv.c" "$pkgdir/support/localcharset.c")
   cp "$pkgdir/support/iconv.h" "$prefix/include/iconv.h"
-  stamp_set libiconv-npm-$ICONV_NPM_VERSION
+  stamp_set libiconv-npm-$ICONV_NPM_VERSION-$ICONV_FLAVOUR
 fi
 
 # oneVPL: only the orig tarball is served, so it is checked against the .dsc.

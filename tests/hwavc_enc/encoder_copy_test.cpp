@@ -59,11 +59,18 @@ struct Surface {
   }
 };
 
-// What both routines do to the luma: rows of the source pitch until plane 1.
+// What both routines do to the luma: rows of the source pitch until plane 1;
+// an odd width's next column and an odd height's next row repeat the last.
 void reference_luma(quarn_frame *d, const quarn_frame *s) {
   int rows = (int)((s->plane[1] - s->plane[0] + s->pitch[0] - 1) / s->pitch[0]);
   for (int y = 0; y < rows; y++) {
     for (int x = 0; x < s->pitch[0]; x++) d->plane[0][y * d->pitch[0] + x] = s->plane[0][y * s->pitch[0] + x];
+  }
+  for (int y = 0; y < rows + rows % 2; y++) {
+    for (int x = 0; x < s->width + s->width % 2; x++) {
+      int from_y = y < rows ? y : y - 1, from_x = x < s->width ? x : x - 1;
+      d->plane[0][y * d->pitch[0] + x] = d->plane[0][from_y * d->pitch[0] + from_x];
+    }
   }
 }
 
@@ -83,12 +90,12 @@ void reference_nv12(quarn_frame *d, const quarn_frame *s, int rows) {
 }
 
 // Bytes of the surface outside the picture that the copy wrote. An odd
-// width or height has a last chroma pair or row for its last column or row.
+// width or height has a luma column or row and a chroma pair or row more.
 int padding_written(const Surface &s, int width, int height) {
   int written = 0;
   for (int y = 0; y < s.padded_h; y++) {
     for (int x = 0; x < s.padded_w; x++) {
-      bool picture = x < width && y < height;
+      bool picture = x < (width + 1) / 2 * 2 && y < (height + 1) / 2 * 2;
       if (!picture && s.f.plane[0][y * s.padded_w + x] != kPadding) written++;
     }
   }

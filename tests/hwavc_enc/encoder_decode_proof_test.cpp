@@ -28,7 +28,8 @@ TEST_P(DecodeProof, DecodedStreamMatchesTheInput) {
 INSTANTIATE_TEST_SUITE_P(SizesAndRings, DecodeProof,
                          ::testing::Values(ProofCase{1920, 1080, 1}, ProofCase{1920, 1080, 4}, ProofCase{1920, 1080, 9},
                                            ProofCase{1280, 720, 1}, ProofCase{1280, 720, 4}, ProofCase{1280, 720, 9},
-                                           ProofCase{1000, 562, 1}, ProofCase{1000, 562, 4}, ProofCase{1000, 562, 9}),
+                                           ProofCase{1000, 562, 1}, ProofCase{1000, 562, 4}, ProofCase{1000, 562, 9},
+                                           ProofCase{33, 17, 4}),
                          [](const auto &info) { return proof_name(info.param); });
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST(EncoderEncode, WhileTheRuntimeHoldsAFrameTheSurfaceWaitIsTheLongOne) {
   hwavc_surface_wait_limit_ms = saved_limit;
   char msg[HWAVC_ENC_MSG_SIZE];
   hwavc_enc_get_msg(msg);
-  EXPECT_TRUE(is_slot_text(msg, "failed to get free surface and timeout 150ms\n")) << msg;
+  EXPECT_TRUE(is_slot_text(msg, "failed to get free surface and timeout 150ms")) << msg;
   EXPECT_EQ(hwavc_enc_close(enc), 0);
 }
 

@@ -23,7 +23,9 @@
   stripped and its debug link names its symbols file with that file's CRC, its
   build id (where it has one) is the symbols file's, and the symbols name the
   binary's entry point and every export at their addresses; in our own
-  binaries they give source lines too.
+  binaries they give source lines too, by the file's path in the repository,
+  and the README's crash recipe (addr2line -f -i) reads an address in the
+  encoder's frame copy, inside an inlined intrinsic, to its function and line.
 
 Usage: package_check.py ZIP VERSION CC CXX NM
   (CC, CXX, NM: the MinGW compilers and nm; addr2line is taken beside nm)
@@ -43,13 +45,18 @@ EXPORTS = {"hwavc_enc_open", "hwavc_enc_encode", "hwavc_enc_close",
            "hwavc_enc_reset", "hwavc_enc_done", "hwavc_enc_get_msg"}
 BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll")
 # Built here with debug information: the symbols must give the source line of
-# one of our functions.
-OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray.cpp"), "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc.cpp")}
+# one of our functions, by its path in the repository.
+OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray/tray.cpp"),
+                "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc/hwavc_enc.cpp")}
+# A crash in the encoder's fast frame copy stops inside an inlined SSE2
+# intrinsic; the README's recipe must still name the copy and its line.
+CRASH_FUNCTION = ("hwavc_enc.dll", "copy_yuv420p_to_nv12_fast", "hwavc_enc/hwavc_enc.cpp")
 FILES = set(BINARIES) | {
     "include/hwavc_enc.h",
     "hwavc_enc.def",
     "lib/hwavc_enc.lib",
     "lib/libhwavc_enc.dll.a",
+    "sample/hwavc_enc_sample.cpp",
     "licenses/SOURCES.txt",
     "licenses/jansson/LICENSE",
     "licenses/uchardet/COPYING",
@@ -452,8 +459,36 @@ def check_symbols(name, image, symbols_data, scratch, nm, found):
             next((a for a, names in table.items() if function in names), 0)
         line = subprocess.run([nm[:-2] + "addr2line", "-e", path, hex(address)],
                               capture_output=True, text=True, errors="replace").stdout.strip()
-        found.expect(os.path.basename(line.split(":")[0]) == source,
-                     f"{name}'s symbols give {function}'s source line ({line})")
+        found.expect(line.split(":")[0] == source, f"{name}'s symbols give {function}'s source line ({line})")
+    if name == CRASH_FUNCTION[0]:
+        check_crash_recipe(image, table, path, nm, found)
+
+
+def check_crash_recipe(image, table, symbols_path, nm, found):
+    """addr2line -f -i -C, as the README says, on the first SSE2 load of the
+    fast frame copy: innermost the intrinsic, outermost the copy's line."""
+    _, function, source = CRASH_FUNCTION
+    starts = sorted(table)
+    start = next((a for a in starts if any(function in n for n in table[a])), None)
+    if start is None:
+        found.fail(f"the symbols name {function}")
+        return
+    end = next((a for a in starts if a > start), start + 4096)
+    code = os.path.join(os.path.dirname(symbols_path), "code.dll")
+    with open(code, "wb") as f:
+        f.write(image.data)
+    listing = subprocess.run([nm[:-2] + "objdump", "-d", f"--start-address={start:#x}", f"--stop-address={end:#x}",
+                              code], capture_output=True, text=True, errors="replace").stdout
+    load = re.search(r"^\s*([0-9a-f]+):.*\smovdqu\s+(?:0x[0-9a-f]+)?\(", listing, re.M)
+    if load is None:
+        found.fail(f"{function} has an SSE2 load (movdqu from memory)")
+        return
+    run = subprocess.run([nm[:-2] + "addr2line", "-f", "-i", "-C", "-e", symbols_path, "0x" + load.group(1)],
+                         capture_output=True, text=True, errors="replace").stdout.splitlines()
+    frames = list(zip(run[0::2], run[1::2]))
+    found.expect(len(frames) >= 2 and "_mm_loadu_si128" in frames[0][0] and frames[-1][0].startswith(function)
+                 and re.fullmatch(re.escape(source) + r":[0-9]+( \(discriminator [0-9]+\))?", frames[-1][1]),
+                 f"addr2line -f -i names {function} and its line for a crash in its inlined load", f"{run}")
 
 
 CALLER = """\

@@ -37,8 +37,10 @@ inline int standin_x264_param(const mfxVideoParam &par, int bframes, x264_param_
   if (x264_param_default_preset(p, standin_x264_preset(m.TargetUsage), nullptr) < 0) return -1;
   p->i_log_level = X264_LOG_NONE;
   p->i_threads = 1;
-  p->i_width = f.CropW;
-  p->i_height = f.CropH;
+  // As the hardware: 4:2:0 is cropped in steps of two, so an odd side is
+  // coded one larger.
+  p->i_width = f.CropW + f.CropW % 2;
+  p->i_height = f.CropH + f.CropH % 2;
   p->i_csp = X264_CSP_NV12;
   p->i_fps_num = f.FrameRateExtN;
   p->i_fps_den = f.FrameRateExtD;
