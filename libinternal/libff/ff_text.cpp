@@ -349,7 +349,7 @@ int ff_text_file_read(const char *file_name, ff_buffer *dst, int file_size_limit
   const int kChunk = 4096;
   char *chunk = (char *)ff_calloc(kChunk);
   if (!chunk) {
-    ff_set_msg(kTag, __LINE__, "failed to calloc 4096 ");
+    ff_set_msg(kTag, __LINE__, "failed to calloc %d ", kChunk);
     fclose(fp);
     return -1;
   }

@@ -522,11 +522,13 @@ TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
   write_file(root + "f.txt", "");
   ff_dir d;
   memset(&d, 0, sizeof d);
-  ff_calloc_fail_after(0);  // the pattern block
-  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
   int prefixes = 0;
-  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc " + std::to_string(root.size() + 2));
-  EXPECT_EQ(d.hfind, nullptr);
+  for (const char *filter : {"*", (const char *)nullptr}) {
+    ff_calloc_fail_after(0);  // the pattern block, with its terminator
+    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), filter), -1);
+    EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc " + std::to_string(root.size() + (filter ? 2 : 1)));
+    EXPECT_EQ(d.hfind, nullptr);
+  }
 #ifdef _WIN32
   // The conversions of the pattern and of the entry's name, then of the file
   // name and of the mode: each failure passes the converter's message on.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_calloc_internal.h"
 #include "ff_dir.h"
 
 namespace {
@@ -115,6 +116,22 @@ TEST_F(Log, WithoutTimeTheLabelLeadsDirectly) {
   fflog_line("exit clicked %d", 5);
   ASSERT_EQ(captured.lines.size(), 1u);
   EXPECT_EQ(captured.lines[0], "tray exit clicked 5");
+}
+
+// The smaller of the two counts is dumped, 16 bytes a row.
+TEST_F(Log, HexDumpOfTheSmallerCount) {
+  char label[] = "";
+  fflog_init(capture, label, 0, &captured);
+  uint8_t bytes[20];
+  for (int i = 0; i < 20; i++) bytes[i] = (uint8_t)(0xE0 + i);
+  ff_prt_hex(bytes, 20, 18);
+  ff_prt_hex(bytes, 3, 40);
+  ff_calloc_fail_after(0);
+  ff_prt_hex(bytes, 20, 18);
+  ff_calloc_fail_after(-1);
+  EXPECT_EQ(captured.lines, (std::vector<std::string>{
+                                "len:18 cb:20\n 0000: E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF \n 0010: F0 F1 ",
+                                "len:40 cb:3\n 0000: E0 E1 E2 ", "failed to calloc 141"}));
 }
 
 TEST_F(Log, TimeStampHasDayAndMilliseconds) {
