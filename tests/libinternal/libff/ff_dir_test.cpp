@@ -526,7 +526,8 @@ TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
   for (const char *filter : {"*", (const char *)nullptr}) {
     ff_calloc_fail_after(0);  // the pattern block, with its terminator
     EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), filter), -1);
-    EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc " + std::to_string(root.size() + (filter ? 2 : 1)));
+    EXPECT_EQ(message_body(ff_get_msg(), &prefixes),
+              "failed to calloc " + std::to_string(root.size() + (filter ? 2 : 1)));
     EXPECT_EQ(d.hfind, nullptr);
   }
 #ifdef _WIN32

@@ -100,7 +100,7 @@ TEST_F(Text, Utf16TestsAndTheirMarks) {
       {std::string("\x00\xDE\x3D\xD8" "A\0", 6), 0, 1},  // low before high
       {std::string("\x3D\xD8\x3D\xD8" "A\0", 6), 0, 0},  // two highs
       {std::string("A\0\x3D\xD8", 4), 1, 0},             // a high left pending
-      {std::string("\xFF\x01\x02\x03", 4), 0, 0},         // half a mark is none
+      {std::string("\xFF\x01\x02\x03", 4), 0, 0},        // half a mark is none
       {std::string("\xFE\x01\x02\x03", 4), 0, 0},
   };
   for (const auto &c : cases) {
