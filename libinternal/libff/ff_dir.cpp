@@ -35,6 +35,16 @@ int fail_closed(ff_dir *p) {
   return -1;
 }
 
+// On Windows a lenient conversion would make a byte that is not UTF-8 a '?',
+// a wildcard, and an overlong form another character: an overlong NUL ends
+// the path early, an overlong separator adds a directory. Such a path names
+// an entry the caller never wrote, so no call hands it to the system.
+int refuse_unless_utf8(const char *path, int line) {
+  if (ff_utf8_valid(path, (int)strlen(path))) return 0;
+  ff_set_msg(kTag, line, "path '%s' is not UTF-8", path);
+  return -1;
+}
+
 // 0 when the first entry matching path exists; *is_dir tells its kind.
 int first_entry_kind(const char *path, int *is_dir) {
   ff_dir dir;
@@ -54,13 +64,7 @@ int ff_dir_get_file(ff_dir *p, const char *path) {
       return fail_closed(p);
     }
   } else {
-    // On Windows a byte that is not UTF-8 would become '?', a wildcard, and
-    // an overlong form another character: such a path is no pattern.
-    if (!ff_utf8_valid(path, (int)strlen(path))) {
-      ff_set_msg(kTag, __LINE__, "path '%s' is not UTF-8", path);
-      return -1;
-    }
-    if (ff_sys_find_open(p, path) != 0) return -1;
+    if (refuse_unless_utf8(path, __LINE__) != 0 || ff_sys_find_open(p, path) != 0) return -1;
     // Only the start of a search skips these two; later ones are returned.
     while (ff_sys_find_is_dot(p)) {
       if (ff_sys_find_next(p) != 0) {
@@ -124,16 +128,19 @@ int ff_check_file(const char *path) {
 }
 
 int ff_dir_mkdir(const char *path) {
+  if (refuse_unless_utf8(path, __LINE__) != 0) return -1;
   ff_sys_mkdir(path);
   return 0;
 }
 
 int ff_dir_rmdir(const char *path) {
+  if (refuse_unless_utf8(path, __LINE__) != 0) return -1;
   ff_sys_rmdir(path);
   return 0;
 }
 
 FILE *ff_file_open(const char *utf8, const char *mode) {
+  if (refuse_unless_utf8(utf8, __LINE__) != 0) return nullptr;
   GlobalLockGuard lock;
   return ff_sys_file_open(utf8, mode);
 }
@@ -180,7 +187,9 @@ int ff_set_current_dir(const char *path) {
     }
     path = own_dir;
   }
-  int rc = ff_sys_set_current_dir(path);
+  // The program's own directory too: on POSIX its name is whatever bytes the
+  // system gives.
+  int rc = refuse_unless_utf8(path, __LINE__) == 0 ? ff_sys_set_current_dir(path) : -1;
   free(own_dir);
   return rc;
 }

@@ -3,7 +3,9 @@
 // size and position, the program's own directory and the current directory.
 //
 // Every path, given or returned, is UTF-8, whatever the system's narrow code
-// page: a program folder named in another script works too. A pattern is a
+// page: a program folder named in another script works too. A path that is
+// not well-formed UTF-8 (see ff_utf8_valid) is refused before the system sees
+// it: -1 or NULL with "path '...' is not UTF-8" in the slot. A pattern is a
 // path whose last component may hold the wildcards '*' and '?'; a plain path
 // matches that entry itself.
 #ifndef FF_DIR_H
@@ -79,7 +81,8 @@ int ff_dir_close(ff_dir *p);
 int ff_check_dir(const char *path);
 int ff_check_file(const char *path);
 
-// Makes or removes one directory; the outcome is not examined: always 0.
+// Makes or removes one directory; the outcome is not examined: 0 unless the
+// path is refused.
 int ff_dir_mkdir(const char *path);
 int ff_dir_rmdir(const char *path);
 

@@ -349,7 +349,7 @@ int ff_text_file_read(const char *file_name, ff_buffer *dst, int file_size_limit
   const int kChunk = 4096;
   char *chunk = (char *)ff_calloc(kChunk);
   if (!chunk) {
-    ff_set_msg(kTag, __LINE__, "failed to calloc 4096 ");
+    ff_set_msg(kTag, __LINE__, "failed to calloc %d ", kChunk);
     fclose(fp);
     return -1;
   }
@@ -475,7 +475,7 @@ int ff_text_is_utf8(ff_buffer *src, int remove_bom) {
 }
 
 int ff_text_is_utf16le(ff_buffer *src, int remove_bom) {
-  int size = ff_buffer_data_size(src) & ~1;
+  int size = ff_buffer_data_size(src);
   const uint8_t *d = bytes_of(src);
   if (size < 2) return 0;
   if (d[0] == 0xFF && d[1] == 0xFE) {
@@ -491,7 +491,7 @@ int ff_text_is_utf16le(ff_buffer *src, int remove_bom) {
 }
 
 int ff_text_is_utf16be(ff_buffer *src, int remove_bom) {
-  int size = ff_buffer_data_size(src) & ~1;
+  int size = ff_buffer_data_size(src);
   const uint8_t *d = bytes_of(src);
   if (size < 2) return 0;
   if (d[0] == 0xFE && d[1] == 0xFF) {

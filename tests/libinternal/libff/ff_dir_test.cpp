@@ -205,32 +205,67 @@ TEST_F(Dir, WildcardsInTheLastComponentAndPlainPaths) {
   EXPECT_EQ(d.hfind, nullptr);
 }
 
-// Bytes that are not UTF-8 never reach the platform's search: on Windows
-// they would turn into '?', a wildcard, and an overlong form into another
-// character.
-TEST_F(Dir, APathThatIsNotUtf8IsRefused) {
-  write_file(root + "cafe.txt", "");
-  const std::string names[] = {
-      "caf\xE9.txt",          // Latin-1
-      "caf\xE0\x81\xA5.txt",  // 'e' in an overlong form
-      "caf\xED\xA0\x80.txt",  // an encoded surrogate
-      "caf\xC3",              // cut short
-  };
-  for (const auto &n : names) {
-    std::string path = root + n;
-    SCOPED_TRACE(testing::PrintToString(n));
-    for (auto check : {ff_check_file, ff_check_dir}) {
-      EXPECT_EQ(check(path.c_str()), -1);
-      int prefixes = 0;
-      EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "path '" + path + "' is not UTF-8");
-      EXPECT_EQ(prefixes, 1);
-    }
-    ff_dir d;
-    memset(&d, 0, sizeof d);
-    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), n.c_str()), -1);
-    EXPECT_EQ(d.hfind, nullptr);
-    EXPECT_EQ(d.file_name[0], '\0');
+// Every file, directory and size below root, the relative name first.
+std::map<std::string, uintmax_t> tree_of(const std::string &root) {
+  std::map<std::string, uintmax_t> tree;
+  for (const auto &e : fs::recursive_directory_iterator(u8(root))) {
+    tree[fs::relative(e.path(), u8(root)).u8string()] = e.is_directory() ? 0 : e.file_size();
   }
+  return tree;
+}
+
+// Bytes that are not UTF-8 never reach the system. On Windows a lenient
+// conversion makes them '?', a wildcard, and an overlong form another
+// character: an overlong NUL ends the path at "keep.txt" or "victim", an
+// overlong separator names "outer\inner". Nothing is opened, truncated, made,
+// removed or entered.
+TEST_F(Dir, APathThatIsNotUtf8IsRefused) {
+  write_file(root + "keep.txt", "kept");
+  write_file(root + "cafe.txt", "");
+  fs::create_directories(u8(root + "victim"));
+  fs::create_directories(u8(root + "outer" + kSep + "inner"));
+  const auto before = tree_of(root);
+  const std::string bad[] = {
+      "\xE9",              // Latin-1
+      "\xE0\x80\x80",      // U+0000 in an overlong form
+      "\xE0\x81\x9C",      // '\' in an overlong form
+      "\xE0\x80\xAF",      // '/' in an overlong form
+      "\xE0\x81\xA5",      // 'e' in an overlong form
+      "\xED\xA0\x80",      // an encoded surrogate
+      "\xF4\x90\x80\x80",  // above U+10FFFF
+      "\xC3",              // cut short
+  };
+  const std::pair<const char *, const char *> around[] = {
+      {"keep.txt", ".bak"}, {"victim", "x"}, {"outer", "inner"}, {"outer", "made"}, {"caf", ".txt"}, {"victim", ""}};
+  for (const auto &b : bad) {
+    for (const auto &a : around) {
+      std::string name = a.first + b + a.second, path = root + name;
+      SCOPED_TRACE(testing::PrintToString(name));
+      // The calls that did not fail with the reason, by name.
+      std::vector<std::string> not_refused;
+      auto check = [&](const char *call, int rc, int prefixes_expected) {
+        int prefixes = 0;
+        std::string body = message_body(ff_get_msg(), &prefixes);
+        if (rc != -1 || body != "path '" + path + "' is not UTF-8" || prefixes != prefixes_expected) {
+          not_refused.push_back(call);
+        }
+      };
+      for (const char *mode : {"wb", "rb", "ab"}) check(mode, ff_file_open(path.c_str(), mode) ? 0 : -1, 1);
+      check("mkdir", ff_dir_mkdir(path.c_str()), 1);
+      check("rmdir", ff_dir_rmdir(path.c_str()), 1);
+      check("set_current_dir", ff_set_current_dir(path.c_str()), 1);
+      check("check_file", ff_check_file(path.c_str()), 1);
+      check("check_dir", ff_check_dir(path.c_str()), 1);
+      ff_dir d;
+      memset(&d, 0, sizeof d);
+      check("find_first", ff_dir_find_first(&d, root.c_str(), name.c_str()), 2);
+      EXPECT_EQ(d.hfind, nullptr);
+      EXPECT_EQ(d.file_name[0], '\0');
+      EXPECT_EQ(not_refused, std::vector<std::string>{});
+    }
+  }
+  EXPECT_EQ(tree_of(root), before);
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), saved_cwd)) << fs::current_path().u8string();
   EXPECT_EQ(ff_check_file((root + "caf?.txt").c_str()), 0);  // a wildcard asked for
   // The smallest character of each length is no overlong form.
   std::string smallest = root + "\xC2\x80 \xE0\xA0\x80 \xF0\x90\x80\x80";
@@ -378,7 +413,7 @@ TEST_F(Dir, CheckDirAndCheckFile) {
 
 // Also for a name that no single-byte code page holds, and the directory made
 // can be made current.
-TEST_F(Dir, MkdirAndRmdirAlwaysReturnZero) {
+TEST_F(Dir, MkdirAndRmdirReturnZeroWhateverTheOutcome) {
   for (const char *name : {"made", "\xD0\xBA\xD0\xB8\xD1\x80_\xE4\xB8\xAD\xE6\x96\x87"}) {
     std::string d = root + name;
     EXPECT_EQ(ff_dir_mkdir(d.c_str()), 0);
@@ -487,11 +522,14 @@ TEST_F(Dir, OutOfMemoryIsReportedAndLeavesNoSearchOpen) {
   write_file(root + "f.txt", "");
   ff_dir d;
   memset(&d, 0, sizeof d);
-  ff_calloc_fail_after(0);  // the pattern block
-  EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), "*"), -1);
   int prefixes = 0;
-  EXPECT_EQ(message_body(ff_get_msg(), &prefixes), "failed to calloc " + std::to_string(root.size() + 2));
-  EXPECT_EQ(d.hfind, nullptr);
+  for (const char *filter : {"*", (const char *)nullptr}) {
+    ff_calloc_fail_after(0);  // the pattern block, with its terminator
+    EXPECT_EQ(ff_dir_find_first(&d, root.c_str(), filter), -1);
+    EXPECT_EQ(message_body(ff_get_msg(), &prefixes),
+              "failed to calloc " + std::to_string(root.size() + (filter ? 2 : 1)));
+    EXPECT_EQ(d.hfind, nullptr);
+  }
 #ifdef _WIN32
   // The conversions of the pattern and of the entry's name, then of the file
   // name and of the mode: each failure passes the converter's message on.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_buffer_internal.h"
 #include "ff_calloc_internal.h"
 #include "ff_text.h"
 
@@ -99,6 +100,8 @@ TEST_F(Text, Utf16TestsAndTheirMarks) {
       {std::string("\x00\xDE\x3D\xD8" "A\0", 6), 0, 1},  // low before high
       {std::string("\x3D\xD8\x3D\xD8" "A\0", 6), 0, 0},  // two highs
       {std::string("A\0\x3D\xD8", 4), 1, 0},             // a high left pending
+      {std::string("\xFF\x01\x02\x03", 4), 0, 0},        // half a mark is none
+      {std::string("\xFE\x01\x02\x03", 4), 0, 0},
   };
   for (const auto &c : cases) {
     Buffer b = buffer_of(c.bytes);
@@ -229,6 +232,26 @@ TEST_F(Text, IconvFailuresLeaveNoBuffer) {
   Buffer cut = buffer_of("ok \x82");  // a Shift_JIS lead byte without its trail
   EXPECT_EQ(ff_text_iconv(cut.get(), "CP932", &out, "UTF-8"), -1);
   EXPECT_EQ(out, nullptr);
+
+  // No memory for the output area (4 bytes a byte and a terminator), the
+  // result's record, its storage.
+  const struct {
+    void (*arm)(int);
+    int skip;
+    const char *message;
+  } no_memory[] = {{ff_calloc_fail_after, 0, "failed to calloc 17"},
+                   {ff_buffer_fail_after, 0, "failed to buffer_new 5"},
+                   {ff_buffer_fail_after, 1, "failed to buffer_push 5"}};
+  for (const auto &n : no_memory) {
+    out = (ff_buffer *)&out;
+    n.arm(n.skip);
+    EXPECT_EQ(ff_text_iconv(src.get(), "ISO-8859-1", &out, "UTF-8"), -1);
+    ff_calloc_fail_after(-1);
+    ff_buffer_fail_after(-1);
+    EXPECT_EQ(out, nullptr);
+    std::string msg = ff_get_msg();
+    EXPECT_EQ(msg.substr(msg.find("): ") + 3), n.message);
+  }
 }
 
 TEST_F(Text, ShiftJisIsDecodedWithItsWindowsSuperset) {
@@ -317,6 +340,22 @@ TEST_F(TextFile, WholeFilesEmptyFilesAndMissingFiles) {
   EXPECT_EQ(ff_text_file_read(missing.c_str(), e.get(), -1), -1);
   std::string msg = ff_get_msg();
   EXPECT_EQ(msg.substr(msg.find("): ") + 3), "failed to open " + missing);
+
+  // Every allocation of a read may fail (on Windows the wide name and mode
+  // come first): -1 with the reason, nothing appended.
+  std::vector<std::string> reasons;
+  for (int skip = 0;; skip++) {
+    Buffer b(ff_buffer_new(64));
+    ff_calloc_fail_after(skip);
+    int rc = ff_text_file_read(big.c_str(), b.get(), -1);
+    ff_calloc_fail_after(-1);
+    if (rc == 0) break;
+    EXPECT_EQ(ff_buffer_data_size(b.get()), 0);
+    msg = ff_get_msg();
+    reasons.push_back(msg.substr(msg.find("): ") + 3));
+  }
+  ASSERT_FALSE(reasons.empty());
+  EXPECT_EQ(reasons.back(), "failed to calloc 4096 ");
 }
 
 TEST_F(Text, CrLfBecomesLf) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ff.h"
+#include "ff_calloc_internal.h"
 #include "ff_dir.h"
 
 namespace {
@@ -250,12 +251,18 @@ TEST_F(Log, BannerDescribesTheMachine) {
 TEST_F(Log, HexDumpLayout) {
   char label[] = "";
   fflog_init(capture, label, 0, &captured);
-  uint8_t bytes[17];
-  for (int i = 0; i < 17; i++) bytes[i] = (uint8_t)(0xA0 + i);
+  uint8_t bytes[18];
+  for (int i = 0; i < 18; i++) bytes[i] = (uint8_t)(0xA0 + i);
   ff_prt_hex(bytes, 17, 17);
-  ASSERT_EQ(captured.lines.size(), 1u);
-  EXPECT_EQ(captured.lines[0],
-            "len:17 cb:17\n 0000: A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF \n 0010: B0 ");
+  // The smaller of the two counts is dumped.
+  ff_prt_hex(bytes, 18, 17);
+  ff_prt_hex(bytes, 3, 40);
+  ff_calloc_fail_after(0);
+  ff_prt_hex(bytes, 18, 17);
+  ff_calloc_fail_after(-1);
+  const std::string seventeen = "len:17 cb:17\n 0000: A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF \n 0010: B0 ";
+  EXPECT_EQ(captured.lines, (std::vector<std::string>{seventeen, "len:17 cb:18" + seventeen.substr(12),
+                                                      "len:40 cb:3\n 0000: A0 A1 A2 ", "failed to calloc 131"}));
 }
 
 }  // namespace
