@@ -163,7 +163,8 @@ TEST_F(OpenApi, EachMachineOpensThroughAnInterfaceItHas) {
     LogCapture log;
     hwavc_enc_settings settings = make_settings(1280, 720);
     hwavc_enc_data *enc = nullptr;
-    ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
+    int rc = lib.open(&enc, &settings, LogCapture::callback);
+    EXPECT_EQ(rc, 0) << lib.message();
     EXPECT_EQ(lib.message(), "") << "an open that succeeds leaves the slot alone";
     EXPECT_EQ(first_request(standin.trace()) & 0xF00, 0x300u) << standin.trace();
 #ifdef _WIN32
@@ -176,7 +177,7 @@ TEST_F(OpenApi, EachMachineOpensThroughAnInterfaceItHas) {
     EXPECT_EQ(log.contains("trying D3D9"), c.fallback != nullptr);
     // The fallback is logged before the second attempt's lines.
     if (c.fallback) EXPECT_LT(last_line_of(c.fallback), last_line_of("Intel Media SDK"));
-    EXPECT_EQ(lib.close(enc), 0);
+    if (rc == 0) EXPECT_EQ(lib.close(enc), 0);
   }
 #ifdef _WIN32
   // Neither interface: the status of the last attempt, in the usual text.
