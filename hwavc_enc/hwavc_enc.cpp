@@ -181,7 +181,9 @@ int open_session(hwavc_enc_data *enc, mfxIMPL impl, OpenStep *failed) {
   }
 }
 
-int64_t kbps_of(const mfxInfoMFX &m) { return (int64_t)m.TargetKbps * (m.BRCParamMultiplier ? m.BRCParamMultiplier : 1); }
+int64_t kbps_of(const mfxInfoMFX &m) {
+  return (int64_t)m.TargetKbps * (m.BRCParamMultiplier ? m.BRCParamMultiplier : 1);
+}
 
 // The runtime's own parameters after Init: the corrections it made to what
 // the settings decided are logged, the picture structure it confirmed is
@@ -803,11 +805,12 @@ int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings *settings, hwa
         hwavc_enc_close(enc);
         return -1;
       }
-      if (i > 0) memcpy(g_msg, kept_msg, sizeof g_msg);
+      memcpy(g_msg, kept_msg, sizeof g_msg);
       *out = enc;
       return 0;
     }
-    if (i + 1 < count) hwavc_log(enc, __LINE__, "D3D11 open failed at %s with %d, trying D3D9", failed.step, failed.status);
+    if (i + 1 < count)
+      hwavc_log(enc, __LINE__, "D3D11 open failed at %s with %d, trying D3D9", failed.step, failed.status);
     hwavc_enc_close(enc);
   }
   return -1;

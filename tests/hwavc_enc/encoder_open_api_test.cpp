@@ -84,7 +84,8 @@ TEST_F(OpenApi, EveryHardwareImplementationIsAccepted) {
     hwavc_enc_settings settings = make_settings(640, 480);
     hwavc_enc_data *enc = nullptr;
     ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << impl << ": " << lib.message();
-    std::string mode = impl == 2 ? "mode MFX_IMPL_HARDWARE via 0x0" : "mode MFX_IMPL_HARDWARE" + std::to_string(impl - 3);
+    std::string mode =
+        impl == 2 ? "mode MFX_IMPL_HARDWARE via 0x0" : "mode MFX_IMPL_HARDWARE" + std::to_string(impl - 3);
     EXPECT_TRUE(log.contains(mode)) << impl;
     EXPECT_EQ(lib.close(enc), 0);
   }
