@@ -91,6 +91,13 @@ TEST_F(OpenApi, EveryHardwareImplementationIsAccepted) {
   }
 }
 
+// Index of the last log line holding `text`; -1 when none does.
+int last_line_of(const std::string &text) {
+  int i = (int)LogCapture::lines.size() - 1;
+  while (i >= 0 && LogCapture::lines[i].find(text) == std::string::npos) i--;
+  return i;
+}
+
 // Failures that the stand-in (behind the dispatcher) causes: the text each
 // leaves, with the Media SDK status where there is one. Each fails the
 // Direct3D 11 attempt and then the one without an interface.
@@ -119,6 +126,7 @@ TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
     std::string msg = open_fails(settings);
     EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
     EXPECT_TRUE(log.contains(std::string("D3D11 open failed at ") + c.first_attempt + ", trying D3D9"));
+    EXPECT_LT(last_line_of("trying D3D9"), last_line_of("Intel Media SDK")) << "logged once, between the attempts";
     EXPECT_TRUE(standin.reached());
     EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos) << "the session was not closed";
   }
@@ -128,13 +136,6 @@ TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
 unsigned first_request(const std::string &trace) {
   size_t at = trace.find("impl=0x");
   return at == std::string::npos ? 0 : (unsigned)std::stoul(trace.substr(at + 5), nullptr, 16);
-}
-
-// Index of the last log line holding `text`; -1 when none does.
-int last_line_of(const std::string &text) {
-  int i = (int)LogCapture::lines.size() - 1;
-  while (i >= 0 && LogCapture::lines[i].find(text) == std::string::npos) i--;
-  return i;
 }
 
 // Machines as their runtimes answer, behind the real dispatcher: Direct3D 11
@@ -177,6 +178,7 @@ TEST_F(OpenApi, EachMachineOpensThroughAnInterfaceItHas) {
     for (const std::string &line : c.lines) EXPECT_TRUE(log.contains(line)) << line;
     EXPECT_EQ(log.contains("trying D3D9"), c.fallback != nullptr);
     // The fallback is logged before the second attempt's lines.
+    if (c.fallback) EXPECT_TRUE(log.contains(c.fallback));
     if (c.fallback) EXPECT_LT(last_line_of(c.fallback), last_line_of("Intel Media SDK"));
     if (rc == 0) EXPECT_EQ(lib.close(enc), 0);
   }
