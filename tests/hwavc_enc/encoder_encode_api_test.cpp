@@ -224,20 +224,21 @@ TEST_F(EncodeApi, DrainingHandsBackEveryFrameOnceAfterRefusedFrames) {
 TEST_F(EncodeApi, DecodingTimestampsAreTheRuntimesOrTheCounterAndRiseForEveryFirstPts) {
   // The counter stands in for a runtime that gives none, moved back as the
   // runtime's would be for B pictures.
-  for (const char *no_dts : {"0", "1"}) {
-    for (int64_t first : {0, 1, 1000, -5}) {
-      SCOPED_TRACE(testing::Message() << first << (no_dts[0] == '1' ? " counter" : " runtime"));
-      steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_DTS", no_dts}});
-      open(320, 240, 4);
-      std::vector<Result> got = run(12, first);
-      ASSERT_EQ(got.size(), 12u);
-      EXPECT_EQ(got[0].dts, first - 1);  // one frame interval before the first pts, 0 for a first pts of 1
-      for (size_t i = 0; i < got.size(); i++) {
-        EXPECT_LE(got[i].dts, got[i].pts) << i;
-        if (i > 0) EXPECT_LT(got[i - 1].dts, got[i].dts) << i;
-      }
-      close();
+  std::vector<std::pair<std::string, int64_t>> cases;
+  for (const char *no_dts : {"0", "1"})
+    for (int64_t first : {0, 1, 1000, -5}) cases.push_back({no_dts, first});
+  for (const auto &[no_dts, first] : cases) {
+    SCOPED_TRACE(testing::Message() << first << (no_dts == "1" ? " counter" : " runtime"));
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_NO_DTS", no_dts}});
+    open(320, 240, 4);
+    std::vector<Result> got = run(12, first);
+    ASSERT_EQ(got.size(), 12u);
+    EXPECT_EQ(got[0].dts, first - 1);  // one frame interval before the first pts, 0 for a first pts of 1
+    for (size_t i = 0; i < got.size(); i++) {
+      EXPECT_LE(got[i].dts, got[i].pts) << i;
+      if (i > 0) EXPECT_LT(got[i - 1].dts, got[i].dts) << i;
     }
+    close();
   }
 }
 
@@ -337,36 +338,37 @@ TEST_F(EncodeApi, PicturesFollowTheGopAndTheFirstComesBackOnCallBufNumPlusRefDis
   const std::vector<int> rings = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 #endif
   // ref_dist 2 as asked, and 1 where the low-power encoder drops B pictures.
-  for (const char *machine : {"", "low-power"}) {
-    const bool b_pictures = machine[0] == '\0';
-    for (int buf_num : rings) {
-      SCOPED_TRACE(testing::Message() << "machine '" << machine << "' buf_num " << buf_num);
-      steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_MACHINE", machine}});
-      open(320, 240, buf_num);
-      // With B pictures one call is held for the B picture's later reference;
-      // then every slot of the ring fills before the oldest comes back.
-      int calls = 0;
-      std::vector<Result> got;
-      for (int t = 0; t < 61; t++) {
-        Result r = encode(t);
-        ASSERT_EQ(r.rc, 0) << lib.message();
-        if (r.record && got.empty()) calls = t + 1;
-        if (r.record) got.push_back(r);
-      }
-      EXPECT_EQ(calls, buf_num + (b_pictures ? 2 : 1));
-      for (Result r = drain(); r.record; r = drain()) got.push_back(r);
-      ASSERT_EQ(got.size(), 61u);
-      // 30 frames/s: an IDR picture every 30 frames, a B picture between
-      // references, with buf_num 1 too.
-      for (const Result &r : got) {
-        uint32_t at = r.payload.index;
-        int expected = at % 30 == 0 ? QUARN_FRAME_I
-                                    : (b_pictures && at % 2 && at % 30 != 29 ? QUARN_FRAME_B : QUARN_FRAME_P);
-        EXPECT_EQ(r.frame_type, expected) << at;
-        if (expected == QUARN_FRAME_I) EXPECT_TRUE(r.payload.frame_type & 0x0080) << at;  // MFX_FRAMETYPE_IDR
-      }
-      close();
+  std::vector<std::pair<std::string, int>> cases;
+  for (const char *machine : {"", "low-power"})
+    for (int buf_num : rings) cases.push_back({machine, buf_num});
+  for (const auto &[machine, buf_num] : cases) {
+    SCOPED_TRACE(testing::Message() << "machine '" << machine << "' buf_num " << buf_num);
+    const bool b_pictures = machine.empty();
+    steer({{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_MACHINE", machine}});
+    open(320, 240, buf_num);
+    // With B pictures one call is held for the B picture's later reference;
+    // then every slot of the ring fills before the oldest comes back.
+    int calls = 0;
+    std::vector<Result> got;
+    for (int t = 0; t < 61; t++) {
+      Result r = encode(t);
+      ASSERT_EQ(r.rc, 0) << lib.message();
+      if (r.record && got.empty()) calls = t + 1;
+      if (r.record) got.push_back(r);
     }
+    EXPECT_EQ(calls, buf_num + (b_pictures ? 2 : 1));
+    for (Result r = drain(); r.record; r = drain()) got.push_back(r);
+    ASSERT_EQ(got.size(), 61u);
+    // 30 frames/s: an IDR picture every 30 frames, a B picture between
+    // references, with buf_num 1 too.
+    for (const Result &r : got) {
+      uint32_t at = r.payload.index;
+      int expected = at % 30 == 0 ? QUARN_FRAME_I
+                                  : (b_pictures && at % 2 && at % 30 != 29 ? QUARN_FRAME_B : QUARN_FRAME_P);
+      EXPECT_EQ(r.frame_type, expected) << at;
+      if (expected == QUARN_FRAME_I) EXPECT_TRUE(r.payload.frame_type & 0x0080) << at;  // MFX_FRAMETYPE_IDR
+    }
+    close();
   }
 }
 
