@@ -30,6 +30,7 @@ const int kMaxFrameRate = 65535;  // GopPicSize is 16-bit
 const int kMaxPaddedSide = 65520;  // Width and Height are 16-bit multiples of 16
 const int kMinBitrate = 2;          // 80% of 1 kbit/s would be a TargetKbps of 0
 const int kMaxBitrate = INT32_MAX / 300;  // a slot holds 2.4 s of it in 32 bits
+const mfxIMPL kInterfaceBits = 0x0F00;     // MFX_IMPL_VIA_* in an implementation value
 
 // The last failure, shared by every handle and written without a lock: the
 // last writer wins.
@@ -117,81 +118,133 @@ const char *hardware_name(mfxIMPL base) {
   }
 }
 
-int open_session(hwavc_enc_data *enc) {
-  mfxIMPL impl = MFX_IMPL_HARDWARE_ANY;
+// The interface the session got, as MFXQueryIMPL reports it.
+const char *interface_name(mfxIMPL impl, char *other, size_t size) {
+  switch (impl & kInterfaceBits) {
+    case MFX_IMPL_VIA_D3D11:
+      return "D3D11";
+    case MFX_IMPL_VIA_D3D9:
+      return "D3D9";
+    case MFX_IMPL_VIA_VAAPI:
+      return "VAAPI";
+    default:
+      snprintf(other, size, "0x%x", (unsigned)(impl & kInterfaceBits));
+      return other;
+  }
+}
+
+// Where an open attempt stopped: its step and the runtime's status there (0
+// or a warning where the runtime answered but the answer was unusable).
+struct OpenStep {
+  const char *step;
+  mfxStatus status;
+};
+
+int stop_at(OpenStep *failed, const char *step, mfxStatus sts) {
+  failed->step = step;
+  failed->status = sts;
+  return -1;
+}
+
+int open_session(hwavc_enc_data *enc, mfxIMPL impl, OpenStep *failed) {
   mfxVersion version;
   version.Major = 1;
   version.Minor = 0;
   mfxStatus sts = MFXInit(impl, &version, &enc->session);
   if (sts < MFX_ERR_NONE) {
     hwavc_set_msg(__LINE__, "failed initializing an internal MFX session %d\n", sts);
-    return -1;
+    return stop_at(failed, "session", sts);
   }
   sts = MFXQueryVersion(enc->session, &version);
   if (sts != MFX_ERR_NONE) {
     hwavc_set_msg(__LINE__, "failed to query version %d\n", sts);
-    return -1;
+    return stop_at(failed, "version", sts);
   }
   hwavc_log(enc, __LINE__, "Intel Media SDK %u.%u", version.Major, version.Minor);
   // A failed query leaves the implementation that was asked for.
-  MFXQueryIMPL(enc->session, &impl);
+  sts = MFXQueryIMPL(enc->session, &impl);
+  char other[16];
   switch (MFX_IMPL_BASETYPE(impl)) {
     case MFX_IMPL_SOFTWARE:
       hwavc_set_msg(__LINE__, "only software qsv encoder, quit\n");
-      return -1;
+      return stop_at(failed, "impl", sts);
     case MFX_IMPL_HARDWARE:
     case MFX_IMPL_HARDWARE2:
     case MFX_IMPL_HARDWARE3:
     case MFX_IMPL_HARDWARE4:
-      hwavc_log(enc, __LINE__, "mode %s", hardware_name(MFX_IMPL_BASETYPE(impl)));
+      hwavc_log(enc, __LINE__, "mode %s via %s", hardware_name(MFX_IMPL_BASETYPE(impl)),
+                interface_name(impl, other, sizeof other));
       return 0;
     default:
       hwavc_set_msg(__LINE__, "unknow qsv encoder %d\n", (int)MFX_IMPL_BASETYPE(impl));
-      return -1;
+      return stop_at(failed, "impl", sts);
   }
 }
 
-// The runtime's own parameters after Init: the corrections it made are
-// logged, and the slot capacity covers the buffer it asks for.
-int read_back_param(hwavc_enc_data *enc) {
+int64_t kbps_of(const mfxInfoMFX &m) {
+  return (int64_t)m.TargetKbps * (m.BRCParamMultiplier ? m.BRCParamMultiplier : 1);
+}
+
+// The runtime's own parameters after Init: the corrections it made to what
+// the settings decided are logged, the picture structure it confirmed is
+// kept, and the slot capacity covers the buffer it asks for.
+int read_back_param(hwavc_enc_data *enc, OpenStep *failed) {
   mfxVideoParam actual;
   memset(&actual, 0, sizeof actual);
   mfxStatus sts = MFXVideoENCODE_GetVideoParam(enc->session, &actual);
   if (sts < MFX_ERR_NONE) {
     hwavc_set_msg(__LINE__, "failed to get encoding param %d\n", sts);
-    return -1;
+    return stop_at(failed, "params", sts);
   }
   const mfxInfoMFX &m = actual.mfx;
   int64_t multiplier = m.BRCParamMultiplier ? m.BRCParamMultiplier : 1;
   hwavc_log(enc, __LINE__, "encoder profile:%d gop:%d ref_dist:%d async_depth:%d bitrate:%d buffer:%dKB",
-            m.CodecProfile, m.GopPicSize, m.GopRefDist, actual.AsyncDepth, (int)(m.TargetKbps * multiplier),
+            m.CodecProfile, m.GopPicSize, m.GopRefDist, actual.AsyncDepth, (int)kbps_of(m),
             (int)(m.BufferSizeInKB * multiplier));
+  const mfxVideoParam &asked = enc->param;
+  const struct {
+    const char *field;
+    int64_t asked, got;
+  } decided[] = {
+      {"profile", asked.mfx.CodecProfile, m.CodecProfile},
+      {"gop", asked.mfx.GopPicSize, m.GopPicSize},
+      {"ref_dist", asked.mfx.GopRefDist, m.GopRefDist},
+      {"async_depth", asked.AsyncDepth, actual.AsyncDepth},
+      {"bitrate", kbps_of(asked.mfx), kbps_of(m)},
+  };
+  for (const auto &f : decided) {
+    // 0 was left to the runtime's choice.
+    if (f.asked != 0 && f.got != f.asked)
+      hwavc_log(enc, __LINE__, "runtime corrected %s from %lld to %lld", f.field, (long long)f.asked,
+                (long long)f.got);
+  }
+  enc->ref_dist = m.GopRefDist > 1 ? m.GopRefDist : 1;
   // 2.4 s at the caller's rate (range checked at open), or what the runtime
   // asks for when that is more.
   int64_t capacity = (int64_t)enc->settings->bitrate * 300;
-  int64_t asked = (int64_t)m.BufferSizeInKB * 1000 * multiplier;
-  if (asked > capacity) capacity = asked;
+  int64_t buffer = (int64_t)m.BufferSizeInKB * 1000 * multiplier;
+  if (buffer > capacity) capacity = buffer;
   if (capacity > INT32_MAX) {
     hwavc_set_msg(__LINE__, "bitstream buffer of %lld bytes asked, over %d\n", (long long)capacity, INT32_MAX);
-    return -1;
+    return stop_at(failed, "params", sts);
   }
   enc->bs_capacity = (int32_t)capacity;
   return 0;
 }
 
-int open_encoder(hwavc_enc_data *enc) {
+int open_encoder(hwavc_enc_data *enc, OpenStep *failed) {
   hwavc_fill_param(enc, enc->settings);
   mfxStatus sts = MFXVideoENCODE_QueryIOSurf(enc->session, &enc->param, &enc->request);
   if (sts < MFX_ERR_NONE) {
     hwavc_set_msg(__LINE__, "failed to query encoding param %d\n", sts);
-    return -1;
+    return stop_at(failed, "query", sts);
   }
   if (sts > MFX_ERR_NONE) hwavc_log(enc, __LINE__, "MFXVideoENCODE_QueryIOSurf warning %d", sts);
   // The suggestion covers every operation in flight; fewer surfaces only
   // make encode calls wait for the oldest one sooner.
   if (enc->request.NumFrameMin > HWAVC_MAX_SURFACES) {
     hwavc_set_msg(__LINE__, "NumFrameMin %d are over of %d\n", enc->request.NumFrameMin, HWAVC_MAX_SURFACES);
-    return -1;
+    return stop_at(failed, "surfaces", sts);
   }
   enc->surface_count = enc->request.NumFrameSuggested < HWAVC_MAX_SURFACES ? enc->request.NumFrameSuggested
                                                                             : HWAVC_MAX_SURFACES;
@@ -201,10 +254,10 @@ int open_encoder(hwavc_enc_data *enc) {
     fflush(stdout);
   } else if (sts < MFX_ERR_NONE) {
     hwavc_set_msg(__LINE__, "failed to query encoding param %d\n", sts);
-    return -1;
+    return stop_at(failed, "init", sts);
   }
   if (sts > MFX_ERR_NONE) hwavc_log(enc, __LINE__, "MFXVideoENCODE_Init warning %d", sts);
-  return read_back_param(enc);
+  return read_back_param(enc, failed);
 }
 
 int alloc_surfaces(hwavc_enc_data *enc) {
@@ -752,19 +805,38 @@ int hwavc_enc_open(hwavc_enc_data **out, const hwavc_enc_settings *settings, hwa
     return -1;
   }
   if (hwavc_check_settings(settings) != 0) return -1;
-  hwavc_enc_data *enc = (hwavc_enc_data *)quarn_calloc(sizeof(hwavc_enc_data));
-  if (!enc) {
-    hwavc_set_msg(__LINE__, "failed calloc hwavc_enc_data");
-    return -1;
-  }
-  enc->log_func = log_func;
-  enc->settings = settings;
-  if (open_session(enc) != 0 || open_encoder(enc) != 0 || alloc_surfaces(enc) != 0 || alloc_bs_slots(enc) != 0) {
+  // Direct3D 11 first: asked for no interface, the dispatcher takes Direct3D 9
+  // wherever that sees an adapter, and Direct3D 9 misses adapters without a
+  // monitor, service sessions and the newer runtimes. Whatever the runtime
+  // refuses there is asked once more that way, for older drivers.
+  const mfxIMPL attempts[] = {MFX_IMPL_HARDWARE_ANY | MFX_IMPL_VIA_D3D11, MFX_IMPL_HARDWARE_ANY};
+  const size_t count = sizeof attempts / sizeof attempts[0];
+  // A failed first attempt is only logged: success leaves the slot alone.
+  char kept_msg[sizeof g_msg];
+  memcpy(kept_msg, g_msg, sizeof g_msg);
+  for (size_t i = 0; i < count; i++) {
+    hwavc_enc_data *enc = (hwavc_enc_data *)quarn_calloc(sizeof(hwavc_enc_data));
+    if (!enc) {
+      hwavc_set_msg(__LINE__, "failed calloc hwavc_enc_data");
+      return -1;
+    }
+    enc->log_func = log_func;
+    enc->settings = settings;
+    OpenStep failed = {nullptr, MFX_ERR_NONE};
+    if (open_session(enc, attempts[i], &failed) == 0 && open_encoder(enc, &failed) == 0) {
+      if (alloc_surfaces(enc) != 0 || alloc_bs_slots(enc) != 0) {
+        hwavc_enc_close(enc);
+        return -1;
+      }
+      memcpy(g_msg, kept_msg, sizeof g_msg);
+      *out = enc;
+      return 0;
+    }
+    if (i + 1 < count)
+      hwavc_log(enc, __LINE__, "D3D11 open failed at %s with %d, trying D3D9", failed.step, failed.status);
     hwavc_enc_close(enc);
-    return -1;
   }
-  *out = enc;
-  return 0;
+  return -1;
 }
 
 int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame **out) {
@@ -788,7 +860,9 @@ int hwavc_enc_encode(hwavc_enc_data *enc, const quarn_frame *frame, quarn_frame 
   if (!slot) return code;
 
   if (!enc->ts_base_set) {
-    enc->ts_base = frame->pts;
+    // The fallback decoding times start the reordering delay before the
+    // first pts, as the runtime's own do: a B picture's never passes its pts.
+    enc->ts_base = frame->pts - (enc->ref_dist - 1);
     enc->ts_base_set = 1;
   }
   int index = wait_free_surface(enc);

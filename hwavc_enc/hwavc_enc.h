@@ -121,13 +121,19 @@ extern "C" {
 // Picture structure: closed groups of pictures of round(fps_num / fps_den)
 // frames, that is one second of video, each starting with an I picture that
 // is always an IDR picture; one B picture between reference pictures (display
-// order I B P B P ... P), with buf_num 1 too; a "baseline" profile, which has
-// no B pictures, is the exception. The encoder holds one picture back for the
+// order I B P B P ... P), with buf_num 1 too, where the runtime confirms it.
+// It does not for a "baseline" profile, nor on encoders that have only their
+// low-power engine (Jasper Lake and Elkhart Lake: Celeron N4500, N5105,
+// J6412, Pentium N6005...), which have no B pictures. The open log gives the
+// structure confirmed: "encoder ... ref_dist:N ..." (2 with B pictures, 1
+// without), and "runtime corrected ref_dist from 2 to 1" when the runtime
+// dropped them. With B pictures the encoder holds one picture back for the
 // B picture's later reference and the ring then fills, so the first coded
-// frame comes back from encode call number buf_num + 2 (buf_num + 1 without B
-// pictures), and each later call hands one back:
-//   buf_num  1  2  3  4  5  6  7  8  9
-//   call     3  4  5  6  7  8  9 10 11
+// frame comes back from encode call number buf_num + ref_dist, and each later
+// call hands one back:
+//   buf_num           1  2  3  4  5  6  7  8  9
+//   call, ref_dist 2  3  4  5  6  7  8  9 10 11
+//   call, ref_dist 1  2  3  4  5  6  7  8  9 10
 typedef struct hwavc_enc_settings {
   const char *profile;  // "baseline", "main" or "high"; others let the encoder choose
   const char *preset;   // "ultrafast", "veryfast" or "slow"; others: the encoder's default
@@ -205,27 +211,36 @@ typedef struct HWAVC_ALIGN16 quarn_frame {
 typedef struct hwavc_enc_data hwavc_enc_data;
 
 // Receives one information line at a time during hwavc_enc_open, such as
-// "hwavc_enc(123): Intel Media SDK 1.35": NUL-terminated, without a newline
-// at its end (a caller that prints lines adds one), shorter than
-// HWAVC_ENC_MSG_SIZE, valid only during the call. The result is ignored. May
-// be null: the lines then go nowhere. Whatever the callback, the library
-// prints a line to standard output (inside the media server: the tray's log)
-// when the driver runs part of the encoder in software at open,
-// "Encoder will work with partial HW acceleration", when an encode call's
-// wait fails (HWAVC_ENC_ERR_SYNC), "failed to MFXVideoCORE_SyncOperation,
-// ..." as in its message, and for a picture type the runtime does not name,
-// "UNKNOW frame type:N".
+// "hwavc_enc(123): Intel Media SDK 1.35" and "hwavc_enc(140): mode
+// MFX_IMPL_HARDWARE via D3D11" (the interface the session got: D3D11, D3D9,
+// VAAPI or 0x<hex>). Open asks for Direct3D 11 first; when the runtime
+// refuses any step of that, it logs "D3D11 open failed at <step> with
+// <status>, trying D3D9" and opens once more, letting the dispatcher choose
+// (Direct3D 9 where it sees the adapter). Each field of the settings the
+// runtime changed is logged as "runtime corrected <field> from <asked> to
+// <got>" (profile, gop, ref_dist, async_depth, bitrate). Each line is
+// NUL-terminated, without a newline at its end (a caller that prints lines
+// adds one), shorter than HWAVC_ENC_MSG_SIZE, valid only during the call. The
+// result is ignored. May be null: the lines then go nowhere. Whatever the
+// callback, the library prints a line to standard output (inside the media
+// server: the tray's log) when the driver runs part of the encoder in
+// software at open, "Encoder will work with partial HW acceleration", when an
+// encode call's wait fails (HWAVC_ENC_ERR_SYNC), "failed to
+// MFXVideoCORE_SyncOperation, ..." as in its message, and for a picture type
+// the runtime does not name, "UNKNOW frame type:N".
 typedef int (*hwavc_enc_log_func)(const char *line);
 
 // Opens a hardware encoder. 0 with the handle in *out; -1 with the reason in
 // the message slot and *out untouched. Only a hardware implementation of the
 // Media SDK is accepted. The message is "hwavc_enc(N): " and a text; where the
-// Media SDK gave a status, it is the text's last number. What each failure
+// Media SDK gave a status, it is the text's last number (of the last attempt
+// when Direct3D 11 failed first). What each failure
 // means for the person who sees it (the README's troubleshooting says the same):
 //   "failed initializing an internal MFX session -3"
 //       no Intel Quick Sync hardware found: the machine has no Intel graphics
-//       with a hardware encoder, it is switched off, or the Intel graphics
-//       driver that brings its runtime (libmfxhw64.dll) is not installed.
+//       with a hardware encoder, it is switched off in the firmware (it must
+//       be on beside a discrete card too), or the Intel graphics driver that
+//       brings its runtime (libmfxhw64.dll) is not installed.
 //       Install or update the Intel graphics driver; on a machine without
 //       Intel graphics this library cannot encode. Another negative status
 //       here: the runtime was found and failed to start (update the driver).

@@ -41,6 +41,7 @@ struct HWAVC_ALIGN16 hwavc_enc_data {
   int32_t timescaling;  // caller's timestamp unit -> 90 kHz
   uint32_t ts_base_set;
   int64_t ts_base;  // fallback decoding timestamps
+  int32_t ref_dist;  // GopRefDist as the runtime confirmed it: 1 without B pictures
   uint32_t drain_started;  // a call without a frame ended the sequence
   uint32_t encoder_empty;  // the runtime has nothing left to drain
   int32_t frames_held;     // frames the runtime took and gave no sync point for yet

@@ -22,11 +22,14 @@ int bitrate_for(int width, int height) {
 }  // namespace
 
 std::string proof_name(const ProofCase &c) {
-  return std::to_string(c.width) + "x" + std::to_string(c.height) + "_buf" + std::to_string(c.buf_num);
+  std::string name = std::to_string(c.width) + "x" + std::to_string(c.height) + "_buf" + std::to_string(c.buf_num);
+  if (c.machine[0]) name += "_";
+  for (const char *p = c.machine; *p; p++) name += *p == '-' ? '_' : *p;  // test names take no '-'
+  return name;
 }
 
 std::vector<ProofCase> windows_proof_cases() {
-  return {{320, 240, 1}, {320, 240, 4}, {320, 240, 9}, {328, 184, 4}, {1920, 1080, 4}};
+  return {{320, 240, 1}, {320, 240, 4}, {320, 240, 9}, {328, 184, 4}, {320, 240, 4, "low-power"}, {1920, 1080, 4}};
 }
 
 void encode_clip(EncoderLibrary &lib, const ProofCase &c, std::vector<Packet> *packets) {

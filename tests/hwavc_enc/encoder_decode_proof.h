@@ -20,10 +20,11 @@ const int kProofFrames = 25;  // two and a half GOPs
 
 struct ProofCase {
   int width, height, buf_num;
+  const char *machine = "";  // the stand-in's; "low-power" has no B pictures
 };
-std::string proof_name(const ProofCase &c);  // "1920x1080_buf4"
+std::string proof_name(const ProofCase &c);  // "1920x1080_buf4", "320x240_buf4_low_power"
 // Under Wine: small pictures (one of a width and height that are not
-// multiples of 16) and one 1920x1080 case.
+// multiples of 16, one on the low-power machine) and one 1920x1080 case.
 std::vector<ProofCase> windows_proof_cases();
 
 // A coded picture as the library handed it back.

@@ -17,7 +17,7 @@ class DecodeProof : public ::testing::TestWithParam<ProofCase> {
 };
 
 TEST_P(DecodeProof, DecodedStreamMatchesTheInput) {
-  Standin standin;  // x264 mode
+  Standin standin{{"MFXSTANDIN_MACHINE", GetParam().machine}};  // x264 mode
   std::vector<Packet> packets;
   encode_clip(lib, GetParam(), &packets);
   ASSERT_NE(standin.trace().find("mfx_standin init mode=x264"), std::string::npos) << standin.trace();
@@ -29,7 +29,7 @@ INSTANTIATE_TEST_SUITE_P(SizesAndRings, DecodeProof,
                          ::testing::Values(ProofCase{1920, 1080, 1}, ProofCase{1920, 1080, 4}, ProofCase{1920, 1080, 9},
                                            ProofCase{1280, 720, 1}, ProofCase{1280, 720, 4}, ProofCase{1280, 720, 9},
                                            ProofCase{1000, 562, 1}, ProofCase{1000, 562, 4}, ProofCase{1000, 562, 9},
-                                           ProofCase{33, 17, 4}),
+                                           ProofCase{33, 17, 4}, ProofCase{1280, 720, 4, "low-power"}),
                          [](const auto &info) { return proof_name(info.param); });
 
 }  // namespace

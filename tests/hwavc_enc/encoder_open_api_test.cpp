@@ -65,7 +65,7 @@ TEST_F(OpenApi, OpensThroughTheDispatcherIntoTheStandin) {
       << trace;
   EXPECT_NE(trace.find("encode_init"), std::string::npos);
   EXPECT_TRUE(log.contains("Intel Media SDK 1.35"));
-  EXPECT_TRUE(log.contains("mode MFX_IMPL_HARDWARE"));
+  EXPECT_TRUE(log.contains("mode MFX_IMPL_HARDWARE via "));
   // AsyncDepth + 1 held for B pictures + their reference: 6 surfaces of 1920x1088 NV12.
   EXPECT_TRUE(log.contains("yuv_frame:6 size:3133440"));
   // The runtime asks for room for an uncompressed picture, more than 2.4 s at 4000 kbit/s.
@@ -84,38 +84,116 @@ TEST_F(OpenApi, EveryHardwareImplementationIsAccepted) {
     hwavc_enc_settings settings = make_settings(640, 480);
     hwavc_enc_data *enc = nullptr;
     ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << impl << ": " << lib.message();
-    std::string mode = impl == 2 ? "mode MFX_IMPL_HARDWARE" : "mode MFX_IMPL_HARDWARE" + std::to_string(impl - 3);
+    std::string mode =
+        impl == 2 ? "mode MFX_IMPL_HARDWARE via 0x0" : "mode MFX_IMPL_HARDWARE" + std::to_string(impl - 3);
     EXPECT_TRUE(log.contains(mode)) << impl;
     EXPECT_EQ(lib.close(enc), 0);
   }
 }
 
+// Index of the last log line holding `text`; -1 when none does.
+int last_line_of(const std::string &text) {
+  int i = (int)LogCapture::lines.size() - 1;
+  while (i >= 0 && LogCapture::lines[i].find(text) == std::string::npos) i--;
+  return i;
+}
+
 // Failures that the stand-in (behind the dispatcher) causes: the text each
-// leaves, with the Media SDK status where there is one.
+// leaves, with the Media SDK status where there is one. Each fails the
+// Direct3D 11 attempt and then the one without an interface.
 struct RuntimeFailure {
   const char *var;
   const char *value;
   const char *message;
+  const char *first_attempt;  // where and with which status the first attempt stopped
 };
 
 TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
   const RuntimeFailure cases[] = {
-      {"MFXSTANDIN_IMPL", "1", "only software qsv encoder, quit"},
-      {"MFXSTANDIN_IMPL", "3", "unknow qsv encoder 3"},
-      {"MFXSTANDIN_IMPL", "0x0201", "only software qsv encoder, quit"},  // via D3D9: the base type decides
-      {"MFXSTANDIN_SURFACES", "12:11", "NumFrameMin 11 are over of 10"},
-      {"MFXSTANDIN_QUERYIOSURF_STATUS", "-15", "failed to query encoding param -15"},
-      {"MFXSTANDIN_INIT_STATUS", "-17", "failed to query encoding param -17"},
+      {"MFXSTANDIN_IMPL", "1", "only software qsv encoder, quit", "impl with 0"},
+      {"MFXSTANDIN_IMPL", "3", "unknow qsv encoder 3", "impl with 0"},
+      // via D3D9: the base type decides
+      {"MFXSTANDIN_IMPL", "0x0201", "only software qsv encoder, quit", "impl with 0"},
+      {"MFXSTANDIN_SURFACES", "12:11", "NumFrameMin 11 are over of 10", "surfaces with 0"},
+      {"MFXSTANDIN_QUERYIOSURF_STATUS", "-15", "failed to query encoding param -15", "query with -15"},
+      {"MFXSTANDIN_INIT_STATUS", "-17", "failed to query encoding param -17", "init with -17"},
   };
   for (const RuntimeFailure &c : cases) {
     SCOPED_TRACE(std::string(c.var) + "=" + c.value);
     Standin standin{{c.var, c.value}};
+    LogCapture log;
     hwavc_enc_settings settings = make_settings(1280, 720);
     std::string msg = open_fails(settings);
     EXPECT_TRUE(is_slot_text(msg, c.message)) << msg;
+    EXPECT_TRUE(log.contains(std::string("D3D11 open failed at ") + c.first_attempt + ", trying D3D9"));
+    EXPECT_LT(last_line_of("trying D3D9"), last_line_of("Intel Media SDK")) << "logged once, between the attempts";
     EXPECT_TRUE(standin.reached());
     EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos) << "the session was not closed";
   }
+}
+
+// The implementation of the first session the stand-in was asked for.
+unsigned first_request(const std::string &trace) {
+  size_t at = trace.find("impl=0x");
+  return at == std::string::npos ? 0 : (unsigned)std::stoul(trace.substr(at + 5), nullptr, 16);
+}
+
+// Machines as their runtimes answer, behind the real dispatcher: Direct3D 11
+// is asked for first, and what the runtime refuses there is asked again with
+// no interface, which Windows' dispatcher turns into Direct3D 9.
+struct MachineCase {
+  const char *machine;
+  const char *fallback;  // the fallback's log line, or null
+  const char *via;       // the interface the session got under Windows
+  std::vector<std::string> lines;
+};
+
+TEST_F(OpenApi, EachMachineOpensThroughAnInterfaceItHas) {
+  const MachineCase cases[] = {
+      {"", nullptr, "D3D11", {"Intel Media SDK 1.35"}},
+      {"no-d3d9", nullptr, "D3D11", {}},
+      {"api-1.255", nullptr, "D3D11", {"Intel Media SDK 1.255"}},
+      {"no-d3d11", "D3D11 open failed at session with -3, trying D3D9", "D3D9", {}},
+      {"d3d11-init", "D3D11 open failed at init with -3, trying D3D9", "D3D9", {}},
+      {"low-power", nullptr, "D3D11",
+       {"MFXVideoENCODE_Init warning 5", "encoder profile:100 gop:30 ref_dist:1 ",
+        "runtime corrected ref_dist from 2 to 1"}},
+  };
+  for (const MachineCase &c : cases) {
+    SCOPED_TRACE(c.machine);
+    Standin standin{{"MFXSTANDIN_MACHINE", c.machine}, {"MFXSTANDIN_MODE", "synthetic"}};
+    LogCapture log;
+    hwavc_enc_settings settings = make_settings(1280, 720);
+    hwavc_enc_data *enc = nullptr;
+    int rc = lib.open(&enc, &settings, LogCapture::callback);
+    EXPECT_EQ(rc, 0) << lib.message();
+    EXPECT_EQ(lib.message(), "") << "an open that succeeds leaves the slot alone";
+    EXPECT_EQ(first_request(standin.trace()) & 0xF00, 0x300u) << standin.trace();
+#ifdef _WIN32
+    const std::string mode = std::string("mode MFX_IMPL_HARDWARE via ") + c.via;
+#else
+    const std::string mode = "mode MFX_IMPL_HARDWARE via VAAPI";  // what the stand-in reports natively
+#endif
+    EXPECT_TRUE(log.contains(mode)) << mode;
+    for (const std::string &line : c.lines) EXPECT_TRUE(log.contains(line)) << line;
+    EXPECT_EQ(log.contains("trying D3D9"), c.fallback != nullptr);
+    // The fallback is logged before the second attempt's lines.
+    if (c.fallback) EXPECT_TRUE(log.contains(c.fallback));
+    if (c.fallback) EXPECT_LT(last_line_of(c.fallback), last_line_of("Intel Media SDK"));
+    if (rc == 0) EXPECT_EQ(lib.close(enc), 0);
+  }
+#ifdef _WIN32
+  // Neither interface: the status of the last attempt, in the usual text.
+  Standin standin{{"MFXSTANDIN_MACHINE", "no-d3d"}};
+  LogCapture log;
+  std::string msg = open_fails(make_settings(1280, 720));
+  EXPECT_TRUE(is_slot_text(msg, "failed initializing an internal MFX session -3")) << msg;
+  EXPECT_TRUE(log.contains("D3D11 open failed at session with -3, trying D3D9"));
+  std::string trace = standin.trace();
+  EXPECT_EQ(first_request(trace), 0x302u) << trace;
+  EXPECT_NE(trace.find("refused impl=0x202"), std::string::npos) << trace;
+  EXPECT_FALSE(standin.reached());
+#endif
 }
 
 TEST_F(OpenApi, SettingsTheEncoderRefusesFailAtQuery) {
@@ -175,7 +253,14 @@ TEST_F(OpenApi, TheRuntimesCorrectionsAreLoggedAsItMadeThem) {
       {"a bigger buffer", "MFXSTANDIN_BUFFER_KB", "2500", "main",
        {"encoder profile:77 gop:25 ref_dist:2 async_depth:3 bitrate:2400 buffer:2500KB",
         "bs_frame:3+1 size:2500000 "}},
+      {"a profile left to the encoder", "MFXSTANDIN_TRACE", "", "High",
+       {"encoder profile:100 gop:25 ref_dist:2 async_depth:3 bitrate:2400 buffer:600KB"}},
   };
+  const std::vector<std::string> corrections[] = {{"runtime corrected ref_dist from 2 to 1"},
+                                                  {"runtime corrected async_depth from 3 to 2"},
+                                                  {},
+                                                  {}};
+  size_t row = 0;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     Standin standin{{c.var, c.value}};
@@ -184,6 +269,13 @@ TEST_F(OpenApi, TheRuntimesCorrectionsAreLoggedAsItMadeThem) {
     hwavc_enc_data *enc = nullptr;
     ASSERT_EQ(lib.open(&enc, &settings, LogCapture::callback), 0) << lib.message();
     for (const std::string &line : c.lines) EXPECT_TRUE(log.contains(line)) << line;
+    // Only what the settings decided and the runtime changed.
+    std::vector<std::string> corrected;
+    for (const std::string &line : LogCapture::lines) {
+      size_t at = line.find("runtime corrected");
+      if (at != std::string::npos) corrected.push_back(line.substr(at));
+    }
+    EXPECT_EQ(corrected, corrections[row++]);
     // What was asked is still logged before it.
     EXPECT_TRUE(log.contains(std::string("profile:") + c.profile));
     EXPECT_EQ(log.contains("warning"), c.lines[0].find("warning") != std::string::npos);
@@ -191,8 +283,10 @@ TEST_F(OpenApi, TheRuntimesCorrectionsAreLoggedAsItMadeThem) {
   }
   // A buffer beyond what a slot can hold fails the open instead of wrapping.
   Standin standin{{"MFXSTANDIN_MODE", "synthetic"}, {"MFXSTANDIN_BUFFER_KB", "65535"}};
+  LogCapture log;
   std::string msg = open_fails(make_settings(640, 480, 25, 1, 7158278));
   EXPECT_TRUE(is_slot_text(msg, "bitstream buffer of 5767080000 bytes asked, over 2147483647")) << msg;
+  EXPECT_TRUE(log.contains("D3D11 open failed at params with 0, trying D3D9"));
   EXPECT_NE(standin.trace().find("mfx_standin close"), std::string::npos);
 }
 

@@ -17,7 +17,7 @@ TEST_P(WindowsStreams, StreamIsWritten) {
   ASSERT_NE(dir, nullptr);
   EncoderLibrary lib;
   ASSERT_EQ(lib.load(), "");
-  Standin standin;  // x264 mode
+  Standin standin{{"MFXSTANDIN_MACHINE", GetParam().machine}};  // x264 mode
   std::vector<Packet> packets;
   encode_clip(lib, GetParam(), &packets);
   lib.unload();

@@ -47,6 +47,26 @@
 //                read at SyncOperation (default without x264)
 //   passthrough  no reordering, a tiny payload, the pixels never read
 //
+// Machines (MFXSTANDIN_MACHINE), each answering as such a machine's runtime
+// does. The dispatcher asks the runtime for the interface it chose (the
+// interface bits of the implementation MFXInitEx gets) and, per session
+// opened, calls MFXInitEx several times; a refused call gets
+// MFX_ERR_UNSUPPORTED and a "refused" trace line. MFXQueryIMPL reports the
+// implementation the session was opened with (natively the hardware via
+// VA-API) unless MFXSTANDIN_IMPL says otherwise.
+//   (unset)         Direct3D 9 and 11, API 1.35: a Haswell-era driver
+//   no-d3d9         no Direct3D 9: a newer runtime, a service session, an
+//                   adapter without a monitor
+//   no-d3d11        no Direct3D 11: an old driver
+//   no-d3d          neither
+//   d3d11-init      a Direct3D 11 session opens and ENCODE_Init refuses it
+//                   with MFX_ERR_UNSUPPORTED; Direct3D 9 works
+//   api-1.255       the newer runtime (Rocket Lake and later, Arc) through the
+//                   1.x calls: Direct3D 11 only, API 1.255
+//   low-power       an encoder with only its low-power engine (Jasper Lake,
+//                   Elkhart Lake): B pictures dropped, GopRefDist corrected
+//                   to 1 with MFX_WRN_INCOMPATIBLE_VIDEO_PARAM
+//
 // Faults, read from the environment when a session opens:
 //   MFXSTANDIN_TRACE=path          append one line per session event (the marker
 //                                  the tests look for)
@@ -72,7 +92,8 @@
 //                                  0): noticed by the first SyncOperation for it
 //                                  or a later one, or with ":submit" by the
 //                                  EncodeFrameAsync call that would hand it out
-//   MFXSTANDIN_NO_B=1              no B pictures, no reordering delay
+//   MFXSTANDIN_NO_B=1              no B pictures, no reordering delay (as
+//                                  the low-power machine)
 //   MFXSTANDIN_NO_DTS=1            DecodeTimeStamp never written
 //   MFXSTANDIN_FILL_BUFFER=1       SyncOperation reports the whole buffer used
 //   MFXSTANDIN_HOLD_SURFACES=1     surfaces are never unlocked
@@ -156,8 +177,35 @@ void env_pair(const char *name, long *first, long *second) {
   if (rest && *rest == ':') *second = strtol(rest + 1, nullptr, 0);
 }
 
+const Machine kMachines[] = {
+    {"", true, true, MFX_ERR_NONE, 35, false},
+    {"no-d3d9", false, true, MFX_ERR_NONE, 35, false},
+    {"no-d3d11", true, false, MFX_ERR_NONE, 35, false},
+    {"no-d3d", false, false, MFX_ERR_NONE, 35, false},
+    {"d3d11-init", true, true, MFX_ERR_UNSUPPORTED, 35, false},
+    {"api-1.255", false, true, MFX_ERR_NONE, 255, false},
+    {"low-power", true, true, MFX_ERR_NONE, 35, true},
+};
+
+const Machine *find_machine(const std::string &name) {
+  for (const Machine &m : kMachines) {
+    if (name == m.name) return &m;
+  }
+  return nullptr;
+}
+
+mfxIMPL interface_of(mfxIMPL impl) { return impl & 0x0F00; }
+
+// Whether the machine opens a session through the interface asked for.
+bool opens(const Machine *m, mfxIMPL impl) {
+  if (!m) return false;
+  mfxIMPL via = interface_of(impl);
+  return (via != MFX_IMPL_VIA_D3D9 || m->d3d9) && (via != MFX_IMPL_VIA_D3D11 || m->d3d11);
+}
+
 Config read_config() {
   Config cfg;
+  cfg.machine = find_machine(env_text("MFXSTANDIN_MACHINE"));
 #ifdef MFX_STANDIN_X264
   cfg.mode = Mode::x264;
 #else
@@ -166,11 +214,7 @@ Config read_config() {
   std::string mode = env_text("MFXSTANDIN_MODE");
   if (mode == "synthetic") cfg.mode = Mode::synthetic;
   if (mode == "passthrough") cfg.mode = Mode::passthrough;
-#ifdef _WIN32
-  cfg.impl = (mfxIMPL)env_number("MFXSTANDIN_IMPL", MFX_IMPL_HARDWARE | MFX_IMPL_VIA_D3D11);
-#else
-  cfg.impl = (mfxIMPL)env_number("MFXSTANDIN_IMPL", MFX_IMPL_HARDWARE | MFX_IMPL_VIA_VAAPI);
-#endif
+  cfg.impl = (mfxIMPL)env_number("MFXSTANDIN_IMPL", 0);
   cfg.busy_answers = (int)env_number("MFXSTANDIN_BUSY", 0);
   cfg.queryiosurf_status = (mfxStatus)env_number("MFXSTANDIN_QUERYIOSURF_STATUS", MFX_ERR_NONE);
   cfg.init_status = (mfxStatus)env_number("MFXSTANDIN_INIT_STATUS", MFX_ERR_NONE);
@@ -189,7 +233,7 @@ Config read_config() {
   cfg.sync_status = (mfxStatus)sync_status;
   cfg.sync_failures = sync_status != MFX_ERR_NONE ? (int)sync_count : 0;
   cfg.buffer_kb = (int)env_number("MFXSTANDIN_BUFFER_KB", 0);
-  cfg.no_b = env_number("MFXSTANDIN_NO_B", 0) != 0;
+  cfg.no_b = env_number("MFXSTANDIN_NO_B", 0) != 0 || (cfg.machine && cfg.machine->low_power);
   cfg.no_dts = env_number("MFXSTANDIN_NO_DTS", 0) != 0;
   cfg.fill_buffer = env_number("MFXSTANDIN_FILL_BUFFER", 0) != 0;
   cfg.hold_surfaces = env_number("MFXSTANDIN_HOLD_SURFACES", 0) != 0;
@@ -259,15 +303,16 @@ mfxStatus check_param(const mfxVideoParam *par) {
 
 // The parameters the encoder runs with, from those asked for: what it cannot
 // take is corrected, with MFX_WRN_INCOMPATIBLE_VIDEO_PARAM; what was left to
-// it is filled in (AsyncDepth, BufferSizeInKB).
+// it is filled in (CodecProfile, AsyncDepth, BufferSizeInKB).
 mfxStatus correct_param(const Session *s, const mfxVideoParam *par, mfxVideoParam *out) {
   *out = *par;
   mfxStatus sts = MFX_ERR_NONE;
   mfxInfoMFX &m = out->mfx;
-  if (m.CodecProfile == MFX_PROFILE_AVC_BASELINE && m.GopRefDist > 1) {
-    m.GopRefDist = 1;  // baseline has no B pictures
+  if ((m.CodecProfile == MFX_PROFILE_AVC_BASELINE || s->cfg.no_b) && m.GopRefDist > 1) {
+    m.GopRefDist = 1;  // baseline, and the low-power engine, have no B pictures
     sts = MFX_WRN_INCOMPATIBLE_VIDEO_PARAM;
   }
+  if (m.CodecProfile == 0) m.CodecProfile = MFX_PROFILE_AVC_HIGH;
   if (out->AsyncDepth == 0) out->AsyncDepth = 4;
   if (s->cfg.async_depth > 0 && out->AsyncDepth > s->cfg.async_depth) {
     out->AsyncDepth = (mfxU16)s->cfg.async_depth;
@@ -480,6 +525,13 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXInitEx(mfxInitParam par, mfxSession *sess
   if (!session) return MFX_ERR_NULL_PTR;
   Session *s = new Session();
   s->cfg = read_config();
+  s->opened = par.Implementation;
+  if (!opens(s->cfg.machine, par.Implementation)) {
+    trace(s, "refused impl=0x%x machine=%s", (unsigned)par.Implementation,
+          s->cfg.machine ? s->cfg.machine->name : "unknown");
+    delete s;
+    return MFX_ERR_UNSUPPORTED;
+  }
   s->busy_left = s->cfg.busy_answers;
   s->sync_failures_left = s->cfg.sync_failures;
   trace(s, "init mode=%s impl=0x%x version=%u.%u", mode_name(s->cfg.mode), (unsigned)par.Implementation,
@@ -508,7 +560,12 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXClose(mfxSession session) {
 MFX_STANDIN_API mfxStatus MFX_CDECL MFXQueryIMPL(mfxSession session, mfxIMPL *impl) {
   if (!session) return MFX_ERR_INVALID_HANDLE;
   if (!impl) return MFX_ERR_NULL_PTR;
-  *impl = ((Session *)session)->cfg.impl;
+  const Session *s = (const Session *)session;
+#ifdef _WIN32
+  *impl = s->cfg.impl ? s->cfg.impl : s->opened;
+#else
+  *impl = s->cfg.impl ? s->cfg.impl : MFX_IMPL_HARDWARE | MFX_IMPL_VIA_VAAPI;
+#endif
   return MFX_ERR_NONE;
 }
 
@@ -516,7 +573,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXQueryVersion(mfxSession session, mfxVersi
   if (!session) return MFX_ERR_INVALID_HANDLE;
   if (!version) return MFX_ERR_NULL_PTR;
   version->Major = 1;
-  version->Minor = 35;
+  version->Minor = ((Session *)session)->cfg.machine->api_minor;
   return MFX_ERR_NONE;
 }
 
@@ -561,6 +618,8 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_Init(mfxSession session, mfxV
   if (sts != MFX_ERR_NONE) return sts;
   trace_param(s, "encode_init", par);
   if (s->cfg.init_status < MFX_ERR_NONE) return s->cfg.init_status;
+  if (interface_of(s->opened) == MFX_IMPL_VIA_D3D11 && s->cfg.machine->d3d11_init < MFX_ERR_NONE)
+    return s->cfg.machine->d3d11_init;
   mfxStatus corrected = correct_param(s, par, &s->param);
   s->reorder_depth = reorder_depth(s, &s->param);
 #ifdef MFX_STANDIN_X264

@@ -29,9 +29,19 @@ const int kMaxTasks = 64;
 
 using Clock = std::chrono::steady_clock;
 
+// A kind of machine, as its runtime answers (MFXSTANDIN_MACHINE).
+struct Machine {
+  const char *name;
+  bool d3d9, d3d11;     // the interfaces a session opens through
+  mfxStatus d3d11_init;  // what ENCODE_Init answers on a Direct3D 11 session
+  mfxU16 api_minor;      // the 1.x API version it reports
+  bool low_power;        // the low-power engine only: no B pictures
+};
+
 struct Config {
   Mode mode;
-  mfxIMPL impl;
+  const Machine *machine;  // null: a name no profile has
+  mfxIMPL impl;            // what MFXQueryIMPL reports; 0: the session's own
   int busy_answers;  // -1: every answer busy
   mfxStatus queryiosurf_status;
   mfxStatus init_status;
@@ -83,6 +93,7 @@ struct Task {
 
 struct Session {
   Config cfg;
+  mfxIMPL opened;  // the implementation and interface it was opened with
   bool encoder_ready;
   bool drain_started;  // a null surface ends the sequence
   bool drain_refused;
