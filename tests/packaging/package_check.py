@@ -41,15 +41,19 @@ import zlib
 
 EXPORTS = {"hwavc_enc_open", "hwavc_enc_encode", "hwavc_enc_close",
            "hwavc_enc_reset", "hwavc_enc_done", "hwavc_enc_get_msg"}
-BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll")
+BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll", "hwavc_enc_report.exe")
 # Built here with debug information: the symbols must give the source line of
 # one of our functions.
-OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray.cpp"), "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc.cpp")}
+OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray.cpp"), "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc.cpp"),
+                "hwavc_enc_report.exe": ("main", "hwavc_enc_report.cpp")}
 FILES = set(BINARIES) | {
     "include/hwavc_enc.h",
     "hwavc_enc.def",
     "lib/hwavc_enc.lib",
     "lib/libhwavc_enc.dll.a",
+    "report/hwavc_enc_report.cpp",
+    "report/report_log.cpp",
+    "report/report_log.h",
     "licenses/SOURCES.txt",
     "licenses/jansson/LICENSE",
     "licenses/uchardet/COPYING",
