@@ -344,11 +344,16 @@ void run_encoder(const Encoder &e, const Options &o, int buf_num) {
   g_open_log.clear();
   hwavc_enc_data *enc = nullptr;
   int rc = e.open(&enc, &settings, keep_log_line);
+  // The library's messages may end in a newline; the report's lines add their own.
+  auto last_message = [&]() {
+    e.get_msg(msg);
+    msg[strcspn(msg, "\r\n")] = 0;
+    return msg;
+  };
   report_session session;
   for (const std::string &line : g_open_log) report_take_log_line(&session, line.c_str());
   if (rc != 0) {
-    e.get_msg(msg);
-    say("open failed: %s\n", msg);
+    say("open failed: %s\n", last_message());
   } else {
     report_runtime_files();
     report_session_facts(session);
@@ -380,8 +385,7 @@ void run_encoder(const Encoder &e, const Options &o, int buf_num) {
       first_ms = 1000.0 * busy / frequency.QuadPart;
     }
     if (rc != 0) {
-      e.get_msg(msg);
-      say("encode call %ld failed with %d: %s\n", calls, rc, msg);
+      say("encode call %ld failed with %d: %s\n", calls, rc, last_message());
       break;
     }
     if (drain && !coded) break;
