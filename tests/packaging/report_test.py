@@ -28,7 +28,10 @@ def expect(condition, what, text=""):
 
 
 def run(*args):
-    return subprocess.run([*launcher, *args], capture_output=True, text=True, errors="replace", timeout=300).stdout
+    """The program's standard output; its exit code must be 0."""
+    done = subprocess.run([*launcher, *args], capture_output=True, text=True, errors="replace", timeout=300)
+    expect(done.returncode == 0, f"{' '.join(args[-4:])} ends with 0", done.stderr[-2000:])
+    return done.stdout
 
 
 def windows(path):
