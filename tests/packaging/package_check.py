@@ -43,11 +43,12 @@ import zlib
 
 EXPORTS = {"hwavc_enc_open", "hwavc_enc_encode", "hwavc_enc_close",
            "hwavc_enc_reset", "hwavc_enc_done", "hwavc_enc_get_msg"}
-BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll")
+BINARIES = ("kovarel_tray.exe", "hwavc_enc.dll", "libiconv-2.dll", "hwavc_enc_report.exe")
 # Built here with debug information: the symbols must give the source line of
 # one of our functions, by its path in the repository.
 OWN_BINARIES = {"kovarel_tray.exe": ("WinMain", "tray/tray.cpp"),
-                "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc/hwavc_enc.cpp")}
+                "hwavc_enc.dll": ("hwavc_enc_open", "hwavc_enc/hwavc_enc.cpp"),
+                "hwavc_enc_report.exe": ("main", "hwavc_enc/report/hwavc_enc_report.cpp")}
 # A crash in the encoder's fast frame copy stops inside an inlined SSE2
 # intrinsic; the README's recipe must still name the copy and its line.
 CRASH_FUNCTION = ("hwavc_enc.dll", "copy_yuv420p_to_nv12_fast", "hwavc_enc/hwavc_enc.cpp")
@@ -57,6 +58,9 @@ FILES = set(BINARIES) | {
     "lib/hwavc_enc.lib",
     "lib/libhwavc_enc.dll.a",
     "sample/hwavc_enc_sample.cpp",
+    "report/hwavc_enc_report.cpp",
+    "report/report_log.cpp",
+    "report/report_log.h",
     "licenses/SOURCES.txt",
     "licenses/jansson/LICENSE",
     "licenses/uchardet/COPYING",
