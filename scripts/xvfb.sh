@@ -3,8 +3,13 @@
 # the tests that ask for it use it; everything else stays on the null driver.
 kv_xvfb_pid=""
 kv_xvfb_start() {
-  local n
+  local n pid
   for n in $(seq 91 99); do
+    # A lock whose server is gone (a killed run) frees its display.
+    pid=$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)
+    if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
+      rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
+    fi
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     kv_xvfb_pid=$!
