@@ -6,7 +6,7 @@ kv_xvfb_start() {
   local n pid
   for n in $(seq 91 99); do
     # A lock whose server is gone (a killed run) frees its display.
-    pid=$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)
+    pid=$([ -f "/tmp/.X$n-lock" ] && tr -d ' ' <"/tmp/.X$n-lock")
     if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
       rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
     fi
