@@ -5,7 +5,11 @@
 # gives both zips byte for byte. Only the shipped targets are built, -j2.
 set -uo pipefail
 source_dir=$1 build_type=$2 deps=$3 epoch=$4 zip=$5 symbols=$6
-work=$(mktemp -d /tmp/kv-reproducible-XXXXXX)
+# The linker orders some imports by the paths of the libraries, and the
+# system's lie under /usr: the copy, with its own copy of the dependencies,
+# lies on the other side of /usr from the tree.
+if [[ "$source_dir/" < /usr/x86_64-w64-mingw32/ ]]; then parent=/var/tmp; else parent=/tmp; fi
+work=$(mktemp -d "$parent/kv-reproducible-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 other="$work/another/checkout"
 mkdir -p "$other"
@@ -14,11 +18,16 @@ mkdir -p "$other"
   while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done | tar --null -T - -cf -) | tar -C "$other" -xf - ||
   { echo "FAILED: copying the tree"; exit 1; }
 
+# The dependencies' builds are copied; their sources, read for the licence
+# texts only, are linked.
+mkdir -p "$other/build/deps" && cp -a "$deps" "$other/build/deps/mingw" && ln -s "$deps/../src" "$other/build/deps/src" ||
+  { echo "FAILED: copying the dependencies"; exit 1; }
+
 started=$SECONDS
 # The copy has no git history: the commit's time comes along as SOURCE_DATE_EPOCH.
 if ! { SOURCE_DATE_EPOCH=$epoch cmake -S "$other" -B "$other/build/elsewhere" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$other/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE="$build_type" \
-  -DKV_TESTS=OFF -DKV_DEPS_PREFIX="$deps" && cmake --build "$other/build/elsewhere" -j2 --target package_zip; } \
+  -DKV_TESTS=OFF -DKV_DEPS_PREFIX="$other/build/deps/mingw" && cmake --build "$other/build/elsewhere" -j2 --target package_zip; } \
   >"$work/build.log" 2>&1; then
   echo "FAILED: the second build"
   tail -30 "$work/build.log"
