@@ -344,10 +344,9 @@ void run_encoder(const Encoder &e, const Options &o, int buf_num) {
   g_open_log.clear();
   hwavc_enc_data *enc = nullptr;
   int rc = e.open(&enc, &settings, keep_log_line);
-  // The library's messages may end in a newline; the report's lines add their own.
+  // The library's messages end in no newline; the report's lines add their own.
   auto last_message = [&]() {
     e.get_msg(msg);
-    msg[strcspn(msg, "\r\n")] = 0;
     return msg;
   };
   report_session session;

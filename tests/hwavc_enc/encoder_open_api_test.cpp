@@ -117,6 +117,7 @@ TEST_F(OpenApi, RuntimeRefusalsFailOpenWithTheirStatus) {
       {"MFXSTANDIN_SURFACES", "12:11", "NumFrameMin 11 are over of 10", "surfaces with 0"},
       {"MFXSTANDIN_QUERYIOSURF_STATUS", "-15", "failed to query encoding param -15", "query with -15"},
       {"MFXSTANDIN_INIT_STATUS", "-17", "failed to query encoding param -17", "init with -17"},
+      {"MFXSTANDIN_GETVIDEOPARAM_STATUS", "-17", "failed to get encoding param -17", "params with -17"},
   };
   for (const RuntimeFailure &c : cases) {
     SCOPED_TRACE(std::string(c.var) + "=" + c.value);

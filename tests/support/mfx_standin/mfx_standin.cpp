@@ -76,6 +76,8 @@
 //   MFXSTANDIN_QUERYIOSURF_STATUS=s / MFXSTANDIN_INIT_STATUS=s
 //                                  status of ENCODE_QueryIOSurf / ENCODE_Init
 //                                  (4 = partial acceleration)
+//   MFXSTANDIN_GETVIDEOPARAM_STATUS=s  status of ENCODE_GetVideoParam (a
+//                                  device lost right after Init)
 //   MFXSTANDIN_SURFACES=n[:m]      NumFrameSuggested n (and NumFrameMin m)
 //   MFXSTANDIN_ASYNC_DEPTH=n       AsyncDepth lowered to at most n
 //   MFXSTANDIN_BUFFER_KB=n         the BufferSizeInKB asked for
@@ -218,6 +220,7 @@ Config read_config() {
   cfg.busy_answers = (int)env_number("MFXSTANDIN_BUSY", 0);
   cfg.queryiosurf_status = (mfxStatus)env_number("MFXSTANDIN_QUERYIOSURF_STATUS", MFX_ERR_NONE);
   cfg.init_status = (mfxStatus)env_number("MFXSTANDIN_INIT_STATUS", MFX_ERR_NONE);
+  cfg.getvideoparam_status = (mfxStatus)env_number("MFXSTANDIN_GETVIDEOPARAM_STATUS", MFX_ERR_NONE);
   long surfaces = 0, surfaces_min = 0;
   env_pair("MFXSTANDIN_SURFACES", &surfaces, &surfaces_min);
   cfg.surfaces = (int)surfaces;
@@ -651,6 +654,7 @@ MFX_STANDIN_API mfxStatus MFX_CDECL MFXVideoENCODE_GetVideoParam(mfxSession sess
   Session *s = (Session *)session;
   if (!s->encoder_ready) return MFX_ERR_NOT_INITIALIZED;
   if (!par) return MFX_ERR_NULL_PTR;
+  if (s->cfg.getvideoparam_status != MFX_ERR_NONE) return s->cfg.getvideoparam_status;
   *par = s->param;
   return MFX_ERR_NONE;
 }

@@ -45,6 +45,7 @@ struct Config {
   int busy_answers;  // -1: every answer busy
   mfxStatus queryiosurf_status;
   mfxStatus init_status;
+  mfxStatus getvideoparam_status;
   int surfaces;      // NumFrameSuggested when set
   int surfaces_min;  // NumFrameMin when set
   int async_depth;   // the most operations the runtime runs at once, when set
